@@ -1,0 +1,619 @@
+// The extension module tessarline._tessarline.
+//
+// Every entry point follows one shape: bind the arguments, convert them, call
+// one core operation, convert the result. No algorithm lives here. Sections:
+//   1. the boundary (InternalFailure, C++ exceptions, core errors)
+//   2. argument binding
+//   3. argument and result conversion
+//   4. class machinery (access counter, heap types)
+//   5. module functions
+//   6. module initialisation and the registration table
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <array>
+#include <cstdint>
+#include <exception>
+#include <new>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "talvik/chars.hpp"
+#include "talvik/error.hpp"
+
+namespace {
+
+constexpr const char* kVersion = "0.3.12";
+
+// ===========================================================================
+// 1. The boundary
+// ===========================================================================
+
+// Owned reference, released on scope exit.
+class Ref {
+ public:
+  Ref() = default;
+  explicit Ref(PyObject* owned) noexcept : p_(owned) {}
+  Ref(const Ref&) = delete;
+  Ref& operator=(const Ref&) = delete;
+  Ref(Ref&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
+  Ref& operator=(Ref&& other) noexcept {
+    std::swap(p_, other.p_);
+    return *this;
+  }
+  ~Ref() { Py_XDECREF(p_); }
+  [[nodiscard]] PyObject* get() const noexcept { return p_; }
+  [[nodiscard]] PyObject* release() noexcept { return std::exchange(p_, nullptr); }
+  explicit operator bool() const noexcept { return p_ != nullptr; }
+
+ private:
+  PyObject* p_ = nullptr;
+};
+
+PyObject* g_internal_failure = nullptr;
+
+constexpr const char* kInternalFailureDoc =
+    "Raised when native code called from Python fails in a way that is not an\n"
+    "ordinary error of its input (a broken invariant inside the extension).\n"
+    "\n"
+    "Like SystemExit, it derives from BaseException, not Exception, so that it\n"
+    "normally propagates all the way up and ends the interpreter instead of\n"
+    "being swallowed by a broad `except Exception`.";
+
+// Raises InternalFailure (creating the class on first use). If even that
+// fails there is no sound way to report anything, so the process stops.
+void raise_internal_failure(const char* message) noexcept {
+  if (g_internal_failure == nullptr) {
+    g_internal_failure = PyErr_NewExceptionWithDoc("tessarline.InternalFailure", kInternalFailureDoc,
+                                                   PyExc_BaseException, nullptr);
+    if (g_internal_failure == nullptr) Py_FatalError("uncaught panic at ffi boundary: cannot create InternalFailure");
+  }
+  PyErr_SetString(g_internal_failure,
+                  message != nullptr && *message != '\0' ? message : "native code failed without a message");
+  if (!PyErr_Occurred()) Py_FatalError("uncaught panic at ffi boundary");
+}
+
+// Turns any C++ exception escaping a callable into InternalFailure.
+template <class R, class F>
+R guarded(R on_error, F&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::exception& e) {
+    raise_internal_failure(e.what());
+  } catch (...) {
+    raise_internal_failure(nullptr);
+  }
+  return on_error;
+}
+
+// Raises `type` with the error's text as the only argument. OSError is always
+// OSError itself: it is built from one argument, so it carries no errno.
+[[maybe_unused]] std::nullptr_t raise_core_error(PyObject* type, const talvik::CoreError& error) {
+  const std::string text = error.text();
+  PyErr_SetObject(type, Ref(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()))).get());
+  return nullptr;
+}
+
+// Entry-point adapters: every function handed to CPython goes through one.
+using FastImpl = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+using NoArgsImpl = PyObject* (*)(PyObject*, PyObject*);
+
+template <FastImpl F>
+PyObject* fast_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+  return guarded<PyObject*>(nullptr, [&] { return F(self, args, nargs, kwnames); });
+}
+
+template <NoArgsImpl F>
+PyObject* noargs_entry(PyObject* self, PyObject* unused) noexcept {
+  return guarded<PyObject*>(nullptr, [&] { return F(self, unused); });
+}
+
+template <FastImpl F>
+constexpr PyMethodDef fast_method(const char* name, const char* doc, int extra_flags = 0) {
+  return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&fast_entry<F>)),
+          METH_FASTCALL | METH_KEYWORDS | extra_flags, doc};
+}
+
+template <NoArgsImpl F>
+constexpr PyMethodDef noargs_method(const char* name, const char* doc) {
+  return {name, &noargs_entry<F>, METH_NOARGS, doc};
+}
+
+// ===========================================================================
+// 2. Argument binding
+// ===========================================================================
+//
+// Every parameter is positional-or-keyword; the required ones come first.
+// Binding fails with the interpreter's own wording, checking in this order:
+// too many positionals, each keyword in the order passed, missing required.
+
+struct Params {
+  const char* display;                 // "normalize()", "SarfCodec.encode()"
+  std::span<const char* const> names;  // in parameter order
+  std::size_t required;
+};
+
+// Up to this many parameters per operation; bound values land in a fixed array.
+constexpr std::size_t kMaxParams = 8;
+using Bound = std::array<PyObject*, kMaxParams>;
+
+std::size_t param_index(const Params& p, PyObject* name) {
+  for (std::size_t i = 0; i < p.names.size(); ++i) {
+    if (PyUnicode_CompareWithASCIIString(name, p.names[i]) == 0) return i;
+  }
+  return p.names.size();
+}
+
+bool fail_too_many_positional(const Params& p, Py_ssize_t given) {
+  const char* was = given == 1 ? "was" : "were";
+  if (p.required == p.names.size()) {
+    PyErr_Format(PyExc_TypeError, "%s takes %zu positional arguments but %zd %s given", p.display, p.names.size(),
+                 given, was);
+  } else {
+    PyErr_Format(PyExc_TypeError, "%s takes from %zu to %zu positional arguments but %zd %s given", p.display,
+                 p.required, p.names.size(), given, was);
+  }
+  return false;
+}
+
+bool bind_keyword(const Params& p, PyObject* name, PyObject* value, Bound& out) {
+  const std::size_t i = param_index(p, name);
+  if (i == p.names.size()) {
+    PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'", p.display, name);
+    return false;
+  }
+  if (out[i] != nullptr) {
+    PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%s'", p.display, p.names[i]);
+    return false;
+  }
+  out[i] = value;
+  return true;
+}
+
+// 'a' / 'a' and 'b' / 'a', 'b', and 'c'
+bool check_missing(const Params& p, const Bound& out) {
+  std::string list;
+  std::size_t count = 0;
+  std::size_t missing[kMaxParams];
+  for (std::size_t i = 0; i < p.required; ++i) {
+    if (out[i] == nullptr) missing[count++] = i;
+  }
+  if (count == 0) return true;
+  for (std::size_t k = 0; k < count; ++k) {
+    if (k > 0) list += count == 2 ? " and " : (k + 1 == count ? ", and " : ", ");
+    list += '\'';
+    list += p.names[missing[k]];
+    list += '\'';
+  }
+  PyErr_Format(PyExc_TypeError, "%s missing %zu required positional %s: %s", p.display, count,
+               count == 1 ? "argument" : "arguments", list.c_str());
+  return false;
+}
+
+// Vectorcall form: positionals, then the values of the keywords named in kwnames.
+bool bind(const Params& p, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Bound& out) {
+  out.fill(nullptr);
+  if (static_cast<std::size_t>(nargs) > p.names.size()) return fail_too_many_positional(p, nargs);
+  for (Py_ssize_t i = 0; i < nargs; ++i) out[static_cast<std::size_t>(i)] = args[i];
+  if (kwnames != nullptr) {
+    const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
+    for (Py_ssize_t k = 0; k < nkw; ++k) {
+      if (!bind_keyword(p, PyTuple_GET_ITEM(kwnames, k), args[nargs + k], out)) return false;
+    }
+  }
+  return check_missing(p, out);
+}
+
+// Tuple-and-dict form, for the constructors (tp_new).
+[[maybe_unused]] bool bind(const Params& p, PyObject* args, PyObject* kwargs, Bound& out) {
+  out.fill(nullptr);
+  const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+  if (static_cast<std::size_t>(nargs) > p.names.size()) return fail_too_many_positional(p, nargs);
+  for (Py_ssize_t i = 0; i < nargs; ++i) out[static_cast<std::size_t>(i)] = PyTuple_GET_ITEM(args, i);
+  if (kwargs != nullptr) {
+    Py_ssize_t pos = 0;
+    PyObject *name, *value;
+    while (PyDict_Next(kwargs, &pos, &name, &value)) {
+      if (!bind_keyword(p, name, value, out)) return false;
+    }
+  }
+  return check_missing(p, out);
+}
+
+// ===========================================================================
+// 3. Conversion
+// ===========================================================================
+//
+// Converters return false with a Python exception set. `convert` runs one in
+// parameter order and gives an exact TypeError the "argument 'x': " prefix,
+// chaining the original as __cause__; other exception classes pass unchanged.
+
+void prefix_type_error(const char* name) {
+  PyObject* raised = PyErr_GetRaisedException();
+  if (raised == nullptr || Py_TYPE(raised) != reinterpret_cast<PyTypeObject*>(PyExc_TypeError)) {
+    PyErr_SetRaisedException(raised);
+    return;
+  }
+  Ref original(raised);
+  Ref message(PyObject_Str(original.get()));
+  if (!message) return;
+  Ref text(PyUnicode_FromFormat("argument '%s': %U", name, message.get()));
+  if (!text) return;
+  Ref wrapped(PyObject_CallOneArg(PyExc_TypeError, text.get()));
+  if (!wrapped) return;
+  PyException_SetCause(wrapped.get(), original.release());
+  PyErr_SetRaisedException(wrapped.release());
+}
+
+template <class F>
+bool convert(const char* name, F&& converter) {
+  if (converter()) return true;
+  prefix_type_error(name);
+  return false;
+}
+
+bool type_mismatch(PyObject* o, const char* kind) {
+  Ref qualname(PyType_GetQualName(Py_TYPE(o)));
+  if (!qualname) return false;
+  PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to '%s'", qualname.get(), kind);
+  return false;
+}
+
+bool out_of_range() {
+  PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
+  return false;
+}
+
+// text: a str (or subclass) as UTF-8, viewed in place. The view lives as long
+// as the str object does; a lone surrogate raises the interpreter's UnicodeEncodeError.
+bool to_text(PyObject* o, std::string_view& out) {
+  if (!PyUnicode_Check(o)) return type_mismatch(o, "str");
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(o, &size);
+  if (data == nullptr) return false;
+  out = std::string_view(data, static_cast<std::size_t>(size));
+  return true;
+}
+
+// one character: a str of exactly one code point.
+bool to_char(PyObject* o, char32_t& out) {
+  std::string_view utf8;
+  if (!to_text(o, utf8)) return false;
+  if (PyUnicode_GET_LENGTH(o) != 1) {
+    PyErr_SetString(PyExc_ValueError, "expected a string of length 1");
+    return false;
+  }
+  out = static_cast<char32_t>(PyUnicode_READ_CHAR(o, 0));
+  return true;
+}
+
+bool is_numpy_bool_type(PyTypeObject* type) {
+  Ref name(PyType_GetName(type));
+  if (!name) return (PyErr_Clear(), false);
+  if (PyUnicode_CompareWithASCIIString(name.get(), "bool_") != 0 &&
+      PyUnicode_CompareWithASCIIString(name.get(), "bool") != 0) {
+    return false;
+  }
+  Ref module(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));
+  if (!module) return (PyErr_Clear(), false);
+  return PyUnicode_Check(module.get()) && PyUnicode_CompareWithASCIIString(module.get(), "numpy") == 0;
+}
+
+// flag: exactly True or False, or a numpy boolean scalar through its truth slot.
+// 0, 1 and None are refused: a flag is never guessed from another type.
+[[maybe_unused]] bool to_flag(PyObject* o, bool& out) {
+  if (o == Py_True || o == Py_False) {
+    out = o == Py_True;
+    return true;
+  }
+  PyTypeObject* type = Py_TYPE(o);
+  if (!is_numpy_bool_type(type)) return type_mismatch(o, "bool");
+  auto truth = reinterpret_cast<inquiry>(PyType_GetSlot(type, Py_nb_bool));
+  if (truth == nullptr) {
+    Ref qualname(PyType_GetQualName(type));
+    if (qualname) {
+      PyErr_Format(PyExc_TypeError, "object of type '%U' does not define a '__bool__' conversion", qualname.get());
+    }
+    return false;
+  }
+  const int value = truth(o);
+  if (value < 0) return false;
+  out = value != 0;
+  return true;
+}
+
+// count: a non-negative integer up to 2**64-1 (the interpreter's own errors).
+[[maybe_unused]] bool to_count(PyObject* o, std::uint64_t& out) {
+  Ref index(PyNumber_Index(o));
+  if (!index) return false;
+  const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
+  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
+  out = value;
+  return true;
+}
+
+// An integer in [0, max]; beyond the signed 64-bit range the interpreter's OverflowError.
+bool to_bounded(PyObject* o, long long max, long long& out) {
+  Ref index(PyNumber_Index(o));
+  if (!index) return false;
+  const long long value = PyLong_AsLongLong(index.get());
+  if (value == -1 && PyErr_Occurred()) return false;
+  if (value < 0 || value > max) return out_of_range();
+  out = value;
+  return true;
+}
+
+[[maybe_unused]] bool to_token_id(PyObject* o, std::uint32_t& out) {
+  long long value = 0;
+  if (!to_bounded(o, 0xFFFFFFFFLL, value)) return false;
+  out = static_cast<std::uint32_t>(value);
+  return true;
+}
+
+[[maybe_unused]] bool to_byte(PyObject* o, std::uint8_t& out) {
+  long long value = 0;
+  if (!to_bounded(o, 0xFF, value)) return false;
+  out = static_cast<std::uint8_t>(value);
+  return true;
+}
+
+// list: any sequence but str; items by iteration, in order. `size_hint` gets
+// the sequence's length when it reports one (only to size a buffer).
+template <class F>
+bool for_each_item(PyObject* o, F&& item, std::size_t* size_hint = nullptr) {
+  if (PyUnicode_Check(o)) {
+    PyErr_SetString(PyExc_TypeError, "a str cannot be taken as a list of items; pass a list or tuple");
+    return false;
+  }
+  if (!PySequence_Check(o)) return type_mismatch(o, "Sequence");
+  if (PyList_CheckExact(o) || PyTuple_CheckExact(o)) {
+    // Converters run no Python code, so the exact built-ins can be indexed directly.
+    const bool is_list = PyList_CheckExact(o);
+    const Py_ssize_t n = is_list ? PyList_GET_SIZE(o) : PyTuple_GET_SIZE(o);
+    if (size_hint != nullptr) *size_hint = static_cast<std::size_t>(n);
+    for (Py_ssize_t i = 0; i < n; ++i) {
+      if (!item(is_list ? PyList_GET_ITEM(o, i) : PyTuple_GET_ITEM(o, i))) return false;
+    }
+    return true;
+  }
+  const Py_ssize_t n = PySequence_Size(o);
+  if (n < 0) {
+    PyErr_Clear();
+  } else if (size_hint != nullptr) {
+    *size_hint = static_cast<std::size_t>(n);
+  }
+  Ref iterator(PyObject_GetIter(o));
+  if (!iterator) return false;
+  while (Ref next{PyIter_Next(iterator.get())}) {
+    if (!item(next.get())) return false;
+  }
+  return !PyErr_Occurred();
+}
+
+// dict: a dict or subclass, read from its own storage (overrides are not called).
+template <class F>
+[[maybe_unused]] bool for_each_entry(PyObject* o, F&& entry) {
+  if (!PyDict_Check(o)) return type_mismatch(o, "dict");
+  Py_ssize_t pos = 0;
+  PyObject *key, *value;
+  while (PyDict_Next(o, &pos, &key, &value)) {
+    if (!entry(key, value)) return false;
+  }
+  return true;
+}
+
+// triple: a tuple (or subclass) of exactly three items.
+[[maybe_unused]] bool to_triple(PyObject* o, std::array<PyObject*, 3>& out) {
+  if (!PyTuple_Check(o)) return type_mismatch(o, "tuple");
+  const Py_ssize_t n = PyTuple_GET_SIZE(o);
+  if (n != 3) {
+    PyErr_Format(PyExc_ValueError, "expected tuple of length 3, but got tuple of length %zd", n);
+    return false;
+  }
+  for (Py_ssize_t i = 0; i < 3; ++i) out[static_cast<std::size_t>(i)] = PyTuple_GET_ITEM(o, i);
+  return true;
+}
+
+// Results.
+[[maybe_unused]] PyObject* str_result(std::string_view utf8) {
+  return PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), nullptr);
+}
+
+PyObject* bool_result(bool value) { return Py_NewRef(value ? Py_True : Py_False); }
+
+// ===========================================================================
+// 4. Class machinery
+// ===========================================================================
+//
+// Each instance carries an access counter: 0 free, n > 0 shared holders, -1
+// held exclusively. It is only touched with the interpreter lock held.
+
+struct Borrowable {
+  PyObject_HEAD
+  Py_ssize_t access;
+};
+
+// RAII access to an instance for the duration of one call.
+class Access {
+ public:
+  Access() = default;
+  Access(const Access&) = delete;
+  Access& operator=(const Access&) = delete;
+  ~Access() {
+    if (counter_ == nullptr) return;
+    if (*counter_ == -1) {
+      *counter_ = 0;
+    } else {
+      --*counter_;
+    }
+  }
+
+  [[nodiscard]] bool shared(PyObject* self) {
+    Py_ssize_t& c = reinterpret_cast<Borrowable*>(self)->access;
+    if (c == -1) {
+      PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
+      return false;
+    }
+    ++c;
+    counter_ = &c;
+    return true;
+  }
+
+  [[nodiscard]] bool exclusive(PyObject* self) {
+    Py_ssize_t& c = reinterpret_cast<Borrowable*>(self)->access;
+    if (c != 0) {
+      PyErr_SetString(PyExc_RuntimeError, "Already borrowed");
+      return false;
+    }
+    c = -1;
+    counter_ = &c;
+    return true;
+  }
+
+ private:
+  Py_ssize_t* counter_ = nullptr;
+};
+
+// An instance holding one core value by pointer; the value is immutable.
+template <class Core>
+struct Instance {
+  Borrowable base;
+  Core* core;
+};
+
+template <class Core>
+Core& core_of(PyObject* self) {
+  return *reinterpret_cast<Instance<Core>*>(self)->core;
+}
+
+// A new instance of `type` taking ownership of `core`.
+template <class Core>
+[[maybe_unused]] PyObject* wrap(PyTypeObject* type, Core* core) {
+  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+  PyObject* self = alloc(type, 0);
+  if (self == nullptr) {
+    delete core;
+    return nullptr;
+  }
+  auto* inst = reinterpret_cast<Instance<Core>*>(self);
+  inst->base.access = 0;
+  inst->core = core;
+  return self;
+}
+
+// Release the core value first, then the memory through the base free function.
+template <class Core>
+[[maybe_unused]] void instance_dealloc(PyObject* self) noexcept {
+  PyTypeObject* type = Py_TYPE(self);
+  auto* inst = reinterpret_cast<Instance<Core>*>(self);
+  delete std::exchange(inst->core, nullptr);
+  auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+  free_fn(self);
+  Py_DECREF(type);
+}
+
+// Heap type flags shared by every class: not subclassable, no __dict__, no weakrefs.
+constexpr unsigned kClassFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;
+
+// ===========================================================================
+// 5. Module functions
+// ===========================================================================
+
+constexpr const char* const kChParam[] = {"ch"};
+
+PyObject* version_impl(PyObject*, PyObject*) { return PyUnicode_FromString(kVersion); }
+
+template <bool (*Predicate)(char32_t) noexcept>
+PyObject* char_predicate(const Params& params, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  Bound bound;
+  if (!bind(params, args, nargs, kwnames, bound)) return nullptr;
+  char32_t ch = 0;
+  if (!convert("ch", [&] { return to_char(bound[0], ch); })) return nullptr;
+  return bool_result(Predicate(ch));
+}
+
+PyObject* is_arabic_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr Params params{"is_arabic()", kChParam, 1};
+  return char_predicate<talvik::is_arabic>(params, args, nargs, kwnames);
+}
+
+PyObject* is_pua_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr Params params{"is_pua()", kChParam, 1};
+  return char_predicate<talvik::is_pua>(params, args, nargs, kwnames);
+}
+
+PyMethodDef g_is_arabic_def =
+    fast_method<is_arabic_impl>("is_arabic", "is_arabic(ch)\n--\n\nCheck if character is Arabic");
+PyMethodDef g_is_pua_def = fast_method<is_pua_impl>("is_pua", "is_pua(ch)\n--\n\nCheck if character is PUA");
+PyMethodDef g_version_def = noargs_method<version_impl>("version", "version()\n--\n\nGet version");
+
+// ===========================================================================
+// 6. Module initialisation
+// ===========================================================================
+
+constexpr const char* kModuleDoc = "tessarline._tessarline - native bindings for high-performance Arabic tokenization";
+
+PyModuleDef g_module_def = {
+    PyModuleDef_HEAD_INIT,
+    "_tessarline",
+    kModuleDoc,
+    0,        // no per-module state
+    nullptr,  // no method table: everything is registered as an attribute
+    nullptr, nullptr, nullptr, nullptr,
+};
+
+// Process-wide record: the interpreter that first initialised the module and the module itself.
+std::int64_t g_interpreter_id = -1;
+PyObject* g_module = nullptr;
+
+// Adds `value` (a new reference, consumed) under `name` and appends the name to __all__.
+bool register_attribute(PyObject* module, PyObject* all, const char* name, PyObject* value) {
+  if (value == nullptr) return false;
+  if (PyModule_Add(module, name, value) < 0) return false;
+  Ref text(PyUnicode_FromString(name));
+  return text && PyList_Append(all, text.get()) == 0;
+}
+
+bool register_function(PyObject* module, PyObject* all, PyMethodDef* def) {
+  Ref module_name(PyModule_GetNameObject(module));
+  if (!module_name) return false;
+  return register_attribute(module, all, def->ml_name, PyCFunction_NewEx(def, module, module_name.get()));
+}
+
+// Registration in its fixed order; the names land in __all__ in the same order.
+bool register_all(PyObject* module) {
+  Ref all_list(PyList_New(0));
+  if (!all_list || PyModule_AddObjectRef(module, "__all__", all_list.get()) < 0) return false;
+  PyObject* all = all_list.get();
+  return register_function(module, all, &g_is_arabic_def) &&  //
+         register_function(module, all, &g_is_pua_def) &&     //
+         register_function(module, all, &g_version_def) &&    //
+         register_attribute(module, all, "__version__", PyUnicode_FromString(kVersion));
+}
+
+PyObject* init_module() {
+  PyInterpreterState* interp = PyInterpreterState_Get();
+  const std::int64_t id = PyInterpreterState_GetID(interp);
+  if (id == -1 && PyErr_Occurred()) return nullptr;
+  if (g_interpreter_id == -1) {
+    g_interpreter_id = id;
+  } else if (g_interpreter_id != id) {
+    PyErr_SetString(PyExc_ImportError,
+                    "tessarline._tessarline does not support sub-interpreters: it was already initialised "
+                    "in another interpreter of this process");
+    return nullptr;
+  }
+  if (g_module != nullptr) return Py_NewRef(g_module);
+  Ref module(PyModule_Create(&g_module_def));
+  if (!module || !register_all(module.get())) return nullptr;
+  g_module = Py_NewRef(module.get());
+  return module.release();
+}
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit__tessarline() {
+  return guarded<PyObject*>(nullptr, [] { return init_module(); });
+}
