@@ -181,3 +181,23 @@ def test_native_failure_is_internal_failure_not_exception():
     )
     out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
     assert out.stdout.strip() == "InternalFailure BaseException True", out.stderr
+
+
+def test_type_stubs_match_the_module():
+    import ast
+    import pathlib
+
+    stub = ast.parse((pathlib.Path(T.__file__).parent / "_tessarline.pyi").read_text())
+    top = {}
+    for node in stub.body:
+        if isinstance(node, (ast.FunctionDef, ast.ClassDef)):
+            top[node.name] = node
+        elif isinstance(node, ast.AnnAssign):
+            top[node.target.id] = node
+    assert set(T.__all__) <= set(top)
+    assert set(top) - {"__all__"} <= set(T.__all__)
+    for cls in CLASSES:
+        stubbed = {n.name for n in top[cls.__name__].body if isinstance(n, ast.FunctionDef)}
+        stubbed |= {n.target.id for n in top[cls.__name__].body if isinstance(n, ast.AnnAssign)}
+        public = {name for name in dir(cls) if not name.startswith("_")}
+        assert public == stubbed - {"__new__"}, cls
