@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -70,10 +71,35 @@ class MorphemeTrie {
   [[nodiscard]] std::string replace_longest(std::string_view text) const;
 
  private:
+  // Node 0 is the root. A node's children occupy `width` consecutive slots of
+  // labels_/children_ from `slots`: either the sorted labels of its children
+  // (sparse), or one slot per byte from `lo` to `lo + width - 1` with 0 for a
+  // missing child (dense). Child index 0 never names a child, since the root
+  // is nobody's child.
+  struct Node {
+    std::uint32_t slots = 0;
+    std::uint32_t value = 0;  // 1 + index into values_; 0 for no value
+    std::uint16_t width = 0;  // 0: no children
+    std::uint8_t lo = 0;
+    bool dense = false;
+  };
+  struct ValueRef {
+    std::size_t offset;  // into pool_
+    std::size_t length;
+  };
+
+  [[nodiscard]] std::uint32_t child(const Node& node, unsigned char byte) const noexcept;
+
   std::size_t entry_count_ = 0;
-  // Representation is private to morpheme.cpp.
-  struct Node;
-  std::vector<std::uint32_t> root_;  // placeholder; the implementation defines the real layout
+  std::array<std::uint32_t, 256> root_children_{};  // the root's child per byte, 0 for none
+  std::vector<Node> nodes_;
+  std::vector<std::uint8_t> labels_;
+  std::vector<std::uint32_t> children_;
+  std::vector<ValueRef> values_;
+  std::string pool_;
+  // Set when some key or value is ill-formed UTF-8, which only a C++ caller can
+  // produce; replace_longest then repairs its output.
+  bool repair_output_ = false;
 };
 
 }  // namespace talvik
