@@ -57,14 +57,22 @@ namespace {
 constexpr std::size_t kMaxSparseChildren = 8;
 constexpr std::size_t kDenseSlotsPerChild = 4;
 
+// Values and runs of text up to this many bytes are copied as one fixed-size
+// chunk (see Output).
+constexpr std::size_t kChunk = 16;
+
+constexpr std::uint64_t kDense = std::uint64_t{1} << 49;
+
+constexpr std::size_t label_words(std::size_t count) { return (count + 7) / 8; }
+
 }  // namespace
 
-MorphemeTrie::MorphemeTrie() : nodes_(1) {}
+MorphemeTrie::MorphemeTrie() : nodes_(1, 0) {}
 
 // Built from the keys in byte order rather than by inserting one key at a
-// time, so that every node's children are known when its slots are laid out
-// and nothing is allocated per node. Node and slot indices are 32-bit, which
-// bounds the total key bytes at 4 GiB.
+// time, so that every node's children are known when its record is laid out
+// and nothing is allocated per node. Offsets are 32-bit, which bounds the
+// trie at 4 Gi words (32 GiB).
 MorphemeTrie MorphemeTrie::build(const std::vector<Pair>& pairs) {
   MorphemeTrie t;
   t.entry_count_ = pairs.size();
@@ -78,7 +86,6 @@ MorphemeTrie MorphemeTrie::build(const std::vector<Pair>& pairs) {
                    [&](std::size_t a, std::size_t b) { return pairs[a].first < pairs[b].first; });
   std::vector<Pair> unique;
   unique.reserve(pairs.size());
-  std::size_t pool_size = 0;
   for (const std::size_t i : order) {
     if (!unique.empty() && unique.back().first == pairs[i].first) {
       unique.back() = pairs[i];
@@ -86,73 +93,82 @@ MorphemeTrie MorphemeTrie::build(const std::vector<Pair>& pairs) {
       unique.push_back(pairs[i]);
     }
   }
-  std::size_t key_bytes = 0;
+  std::size_t pool_size = 0;
   for (const auto& [key, value] : unique) {
-    key_bytes += key.size();
     pool_size += value.size();
     if (!t.repair_output_ && !(utf8::is_valid(key) && utf8::is_valid(value))) t.repair_output_ = true;
   }
-  t.pool_.reserve(pool_size);
+  t.pool_.reserve(pool_size + kChunk);
   t.values_.reserve(unique.size());
-  t.nodes_.reserve(std::min(key_bytes, std::size_t{1} << 24) + 1);
 
-  // Breadth first: each pending node owns the run of sorted keys that share its
-  // prefix of `depth` bytes. The top levels, which every walk visits, end up
-  // next to each other at the front of nodes_.
+  // Depth first, children in byte order: each pending node owns the run of
+  // sorted keys that share its prefix of `depth` bytes, and knows which link of
+  // its parent must name it. A node's first child is laid out right after it,
+  // so a walk down a common path reads neighbouring memory (this measured some
+  // 5-8% faster on Arabic text than breadth-first order).
+  constexpr std::size_t kFromRoot = ~std::size_t{0};
   struct Pending {
     std::size_t begin, end, depth;
-    std::uint32_t node;
+    std::size_t parent_link;  // index into nodes_, or kFromRoot
+    unsigned char label;
+    std::uint64_t taken;      // the value a walk takes at the parent (record word 0)
   };
-  std::vector<Pending> queue{{0, unique.size(), 0, 0}};
-  for (std::size_t q = 0; q < queue.size(); ++q) {
-    auto [begin, end, depth, node] = queue[q];
+  std::vector<Pending> stack{{0, unique.size(), 0, 0, 0, 0}};
+  std::vector<Pending> children;
+  while (!stack.empty()) {
+    auto [begin, end, depth, parent_link, label, taken] = stack.back();
+    stack.pop_back();
+    children.clear();
+    const bool root = depth == 0;
+    const std::size_t record = root ? 0 : t.nodes_.size();
+
     // Sorting puts the key that ends here (at most one) first in the run.
+    // The empty key's value is never taken, so the root keeps none.
     if (unique[begin].first.size() == depth) {
-      const std::string_view value = unique[begin].second;
-      t.values_.push_back({t.pool_.size(), value.size()});
-      t.pool_.append(value);
-      t.nodes_[node].value = static_cast<std::uint32_t>(t.values_.size());
+      if (!root) {
+        const std::string_view v = unique[begin].second;
+        t.values_.push_back({t.pool_.size(), v.size()});
+        t.pool_.append(v);
+        taken = t.values_.size() | std::uint64_t{depth} << 32;
+      }
       ++begin;
     }
-    if (begin == end) continue;
-
     const auto label_at = [&](std::size_t i) { return static_cast<unsigned char>(unique[i].first[depth]); };
     std::size_t count = 0;
-    for (std::size_t i = begin; i < end; ++i) count += i == begin || label_at(i) != label_at(i - 1);
-    const unsigned lo = label_at(begin);
-    const std::size_t width = label_at(end - 1) - lo + 1;
-    const bool root = node == 0;
-    const bool dense = !root && (count > kMaxSparseChildren || width <= kDenseSlotsPerChild * count);
-    const auto first_child = static_cast<std::uint32_t>(t.nodes_.size());
-    t.nodes_.resize(t.nodes_.size() + count);
-
-    const auto slots = static_cast<std::uint32_t>(t.children_.size());
-    if (!root) {
-      Node& n = t.nodes_[node];
-      n.slots = slots;
-      n.width = static_cast<std::uint16_t>(dense ? width : count);
-      n.lo = static_cast<std::uint8_t>(lo);
-      n.dense = dense;
-      t.labels_.resize(slots + n.width, 0);
-      t.children_.resize(slots + n.width, 0);
+    unsigned lo = 0;
+    std::size_t width = 0;
+    if (begin < end) {
+      for (std::size_t i = begin; i < end; ++i) count += i == begin || label_at(i) != label_at(i - 1);
+      lo = label_at(begin);
+      width = label_at(end - 1) - lo + 1;
     }
-    std::uint32_t next = first_child;
-    for (std::size_t i = begin; i < end;) {
-      const unsigned char label = label_at(i);
+    const bool dense = count > kMaxSparseChildren || width <= kDenseSlotsPerChild * count;
+    const std::size_t links = dense ? width : count;
+    const std::size_t first_link = record + 1 + (dense ? 0 : label_words(count));
+    if (!root) {
+      t.nodes_.resize(first_link + links, 0);
+      const Link link = record | std::uint64_t{lo} << 32 | std::uint64_t{links} << 40 | (dense ? kDense : 0);
+      (parent_link == kFromRoot ? t.root_links_[label] : t.nodes_[parent_link]) = link;
+    }
+    t.nodes_[record] = taken;
+    auto* labels = reinterpret_cast<unsigned char*>(t.nodes_.data() + record + 1);
+
+    std::size_t g = 0;
+    for (std::size_t i = begin; i < end; ++g) {
+      const unsigned char c = label_at(i);
       std::size_t j = i + 1;
-      while (j < end && label_at(j) == label) ++j;
-      if (root) {
-        t.root_children_[label] = next;
-      } else {
-        const std::size_t slot = slots + (dense ? label - lo : next - first_child);
-        t.labels_[slot] = label;
-        t.children_[slot] = next;
+      while (j < end && label_at(j) == c) ++j;
+      std::size_t slot = kFromRoot;
+      if (!root) {
+        slot = first_link + (dense ? c - lo : g);
+        if (!dense) labels[g] = c;
       }
-      queue.push_back({i, j, depth + 1, next});
-      ++next;
+      children.push_back({i, j, depth + 1, slot, c, taken});
       i = j;
     }
+    stack.insert(stack.end(), children.rbegin(), children.rend());
   }
+  t.pool_.append(kChunk, '\0');  // a chunk can be read from any value
   return t;
 }
 
@@ -180,34 +196,46 @@ MorphemeTrie MorphemeTrie::reverse(const MorphemeMap& map) {
   return t;
 }
 
-inline std::uint32_t MorphemeTrie::child(const Node& node, unsigned char byte) const noexcept {
-  if (node.dense) {
-    const unsigned i = static_cast<unsigned>(byte) - node.lo;  // wraps for bytes below lo
-    return i < node.width ? children_[node.slots + i] : 0;
+inline MorphemeTrie::Link MorphemeTrie::child(Link node, unsigned char byte) const noexcept {
+  const std::uint64_t* record = nodes_.data() + static_cast<std::uint32_t>(node);
+  const auto lo = static_cast<unsigned>(node >> 32) & 0xFF;
+  const auto width = static_cast<unsigned>(node >> 40) & 0x1FF;
+  if ((node & kDense) != 0) {
+    const unsigned i = static_cast<unsigned>(byte) - lo;  // wraps for bytes below lo
+    return i < width ? record[1 + i] : 0;
   }
-  const std::uint8_t* labels = labels_.data() + node.slots;
-  for (unsigned i = 0; i < node.width; ++i) {
-    if (labels[i] == byte) return children_[node.slots + i];
+  const auto* labels = reinterpret_cast<const unsigned char*>(record + 1);
+  for (unsigned i = 0; i < width; ++i) {
+    if (labels[i] == byte) return record[1 + label_words(width) + i];
   }
   return 0;
 }
 
 namespace {
 
-// Output bytes written through a raw pointer into a string sized ahead; grows
-// by doubling when a value outgrows the input-sized start.
+// Output bytes written through an index into a string sized ahead, which
+// always keeps room for one more chunk past what is written: short copies (a
+// code, a space) then move a fixed chunk, which compiles to two stores instead
+// of a call. It starts at the input's size and doubles when values outgrow it.
+
 class Output {
  public:
-  explicit Output(std::size_t capacity) { buffer_.resize(capacity); }
+  explicit Output(std::size_t capacity) { buffer_.resize(capacity + kChunk); }
 
   void append(const char* data, std::size_t n) {
-    if (n > buffer_.size() - used_) grow(n);
+    reserve(n + kChunk);
     std::memcpy(buffer_.data() + used_, data, n);
     used_ += n;
   }
+  // n <= kChunk, and kChunk bytes are readable at data.
+  void append_short(const char* data, std::size_t n) {
+    std::memcpy(buffer_.data() + used_, data, kChunk);
+    used_ += n;
+    reserve(kChunk);
+  }
   void push(char c) {
-    if (used_ == buffer_.size()) grow(1);
     buffer_[used_++] = c;
+    reserve(kChunk);
   }
   [[nodiscard]] std::string take() && {
     buffer_.resize(used_);
@@ -215,7 +243,9 @@ class Output {
   }
 
  private:
-  void grow(std::size_t n) { buffer_.resize(std::max(buffer_.size() * 2, used_ + n)); }
+  void reserve(std::size_t room) {
+    if (buffer_.size() - used_ < room) buffer_.resize(std::max(buffer_.size() * 2, used_ + room));
+  }
 
   std::string buffer_;
   std::size_t used_ = 0;
@@ -237,35 +267,38 @@ std::string MorphemeTrie::replace_longest(std::string_view text) const {
   Output out(n);
   std::size_t p = 0;
   while (p < n) {
-    std::uint32_t node = root_children_[s[p]];
+    Link node = root_links_[s[p]];
     if (node == 0) {
       // No key starts with this byte: copy it with every following byte of the
       // same kind at once (spaces, Latin text, continuation bytes).
       std::size_t q = p + 1;
-      while (q < n && root_children_[s[q]] == 0) ++q;
-      out.append(text.data() + p, q - p);
+      while (q < n && root_links_[s[q]] == 0) ++q;
+      if (q - p <= kChunk && n - p >= kChunk) {
+        out.append_short(text.data() + p, q - p);
+      } else {
+        out.append(text.data() + p, q - p);
+      }
       p = q;
       continue;
     }
     const std::size_t rest = n - p;
     std::size_t depth = 1;
-    std::size_t matched = 0;
-    std::uint32_t value = 0;
     for (;;) {
-      const Node& current = nodes_[node];
-      if (current.value != 0) {
-        value = current.value;
-        matched = depth;
-      }
       if (depth == rest) break;
-      node = child(current, s[p + depth]);
-      if (node == 0) break;
+      const Link next = child(node, s[p + depth]);
+      if (next == 0) break;
+      node = next;
       ++depth;
     }
-    if (matched != 0) {
-      const ValueRef& v = values_[value - 1];
-      out.append(pool_.data() + v.offset, v.length);
-      p += matched;
+    const std::uint64_t taken = nodes_[static_cast<std::uint32_t>(node)];
+    if (taken != 0) {
+      const ValueRef& v = values_[static_cast<std::uint32_t>(taken) - 1];
+      if (v.length <= kChunk) {
+        out.append_short(pool_.data() + v.offset, v.length);  // the pool is padded
+      } else {
+        out.append(pool_.data() + v.offset, v.length);
+      }
+      p += taken >> 32;
     } else {
       out.push(text[p]);
       ++p;

@@ -142,6 +142,7 @@ TEST(MapStats, CountsCodePointsPerPlane) {
 
 // The definition written out plainly: at each byte position try every key and
 // take the longest that matches; the last insertion of a key gives its value.
+// Returns the bytes before any repair.
 std::string naive_replace(const std::vector<std::pair<std::string, std::string>>& pairs, std::string_view text) {
   std::map<std::string, std::string> latest;
   for (const auto& [k, v] : pairs) latest[k] = v;
@@ -161,30 +162,42 @@ std::string naive_replace(const std::vector<std::pair<std::string, std::string>>
       ++p;
     }
   }
-  return talvik::utf8::to_valid_lossy(std::move(out));
+  return out;
 }
 
-// Keys drawn from a few letters so that prefixes overlap heavily; some rounds
-// also use halves of a two-byte letter, to exercise the repair of the output.
+// Pseudo-random maps and texts. Keys come from a few pieces so that prefixes
+// overlap heavily. Three kinds of round:
+//  - whole letters: well-formed keys, values and text; the output must be the
+//    repaired naive output without the trie repairing anything;
+//  - with halves of a two-byte letter in keys and values: the trie repairs;
+//  - arbitrary bytes everywhere (a C++ caller's worst): the output is the naive
+//    output, repaired exactly when some key or value is ill-formed.
 TEST(MorphemeTrie, MatchesNaiveDefinition) {
   const std::vector<std::string> letters = {"a", "b", " ", kAlef, kLam, kBeh, "\u064E", "\uE000"};
   const std::vector<std::string> fragments = {"\xD8", "\xA7"};
+  const std::vector<std::string> bytes = {std::string(1, '\0'), "a", "\x80", "\xD8", "\xA7", "\xE0", "\xFF"};
   const std::vector<std::string> values = {"", "X", "\uE000", "\uE001\uE002", "\U000F0000", "yz"};
   std::mt19937 rng(20240611);
   const auto pick = [&](const std::vector<std::string>& from) {
     return from[std::uniform_int_distribution<std::size_t>(0, from.size() - 1)(rng)];
   };
   const auto chance = [&](int percent) { return std::uniform_int_distribution<int>(0, 99)(rng) < percent; };
-  for (int round = 0; round < 400; ++round) {
-    const bool with_fragments = round % 4 == 3;
+  for (int round = 0; round < 1200; ++round) {
+    const int kind = round % 3;  // 0 letters, 1 with fragments, 2 arbitrary bytes
+    const auto piece = [&] {
+      if (kind == 2) return pick(bytes);
+      return kind == 1 && chance(20) ? pick(fragments) : pick(letters);
+    };
     std::vector<std::pair<std::string, std::string>> pairs;
+    bool well_formed = true;
     const int n_keys = std::uniform_int_distribution<int>(0, 30)(rng);
     for (int k = 0; k < n_keys; ++k) {
       std::string key;
       const int len = std::uniform_int_distribution<int>(0, 5)(rng);
-      for (int i = 0; i < len; ++i) key += with_fragments && chance(20) ? pick(fragments) : pick(letters);
+      for (int i = 0; i < len; ++i) key += piece();
       std::string value = chance(80) ? pick(values) : from_code_point(0xE000 + static_cast<char32_t>(k));
-      if (with_fragments && chance(10)) value += pick(fragments);
+      if (kind != 0 && chance(10)) value += piece();
+      well_formed = well_formed && talvik::utf8::is_valid(key) && talvik::utf8::is_valid(value);
       pairs.emplace_back(std::move(key), std::move(value));
     }
     const MorphemeTrie trie = build(pairs);
@@ -192,8 +205,12 @@ TEST(MorphemeTrie, MatchesNaiveDefinition) {
     for (int t = 0; t < 5; ++t) {
       std::string text;
       const int len = std::uniform_int_distribution<int>(0, 40)(rng);
-      for (int i = 0; i < len; ++i) text += pick(letters);
-      const std::string expected = pairs.empty() ? text : naive_replace(pairs, text);
+      for (int i = 0; i < len; ++i) text += kind == 2 ? pick(bytes) : pick(letters);
+      std::string expected = pairs.empty() ? text : naive_replace(pairs, text);
+      if (!pairs.empty() && !well_formed) expected = talvik::utf8::to_valid_lossy(std::move(expected));
+      if (kind == 0) {
+        ASSERT_TRUE(talvik::utf8::is_valid(expected));
+      }
       ASSERT_EQ(trie.replace_longest(text), expected) << "round " << round << ", text " << text;
     }
   }
