@@ -214,10 +214,10 @@ inline MorphemeTrie::Link MorphemeTrie::child(Link node, unsigned char byte) con
 namespace {
 
 // Output bytes written through an index into a string sized ahead, which
-// always keeps room for one more chunk past what is written: short copies (a
-// code, a space) then move a fixed chunk, which compiles to two stores instead
-// of a call. It starts at the input's size and doubles when values outgrow it.
-
+// always keeps room for one more chunk past what is written: a short copy (a
+// code, a space) then moves a whole chunk, a fixed-size copy that compiles to
+// a load and a store instead of a call. It starts at the input's size and
+// doubles when values outgrow it.
 class Output {
  public:
   explicit Output(std::size_t capacity) { buffer_.resize(capacity + kChunk); }
@@ -259,7 +259,8 @@ class Output {
 // of well-formed text and then covers whole characters; where nothing matches,
 // the bytes copied one at a time up to the next boundary are continuation
 // bytes, at which no key can start. The output is whole characters of the text
-// and whole well-formed values, hence well-formed.
+// and whole well-formed values, hence well-formed. (Ill-formed text, which only
+// a C++ caller can pass, keeps its faults unless the trie forces a repair.)
 std::string MorphemeTrie::replace_longest(std::string_view text) const {
   if (entry_count_ == 0) return std::string(text);
   const auto* s = reinterpret_cast<const unsigned char*>(text.data());

@@ -67,7 +67,9 @@ class MorphemeTrie {
   [[nodiscard]] std::size_t entry_count() const noexcept { return entry_count_; }
 
   // Leftmost-longest replacement over the bytes of `text`. Output is
-  // well-formed UTF-8 whenever the text and the trie's strings are.
+  // well-formed UTF-8 whenever the text and the trie's strings are; a trie
+  // with an ill-formed key or value turns every ill-formed sequence of the
+  // output into U+FFFD. With no entries, returns a copy of the text.
   [[nodiscard]] std::string replace_longest(std::string_view text) const;
 
  private:
