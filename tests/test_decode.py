@@ -254,3 +254,65 @@ def test_byte_level_spaces_feed_the_clean_up():
     # U+0120 becomes a space before the clean-up runs, so it is collapsed and trimmed.
     assert T.decode("\u0120\u0120a\u0120\u0120\u0120b\u0120", {}) == "a b"
     assert T.decode("1\u01202", {}) == "12"
+
+
+# ---- code replacement ----------------------------------------------------------
+
+AL, KITAB = "\u0627\u0644", "\u0643\u062a\u0627\u0628"
+MAP = {AL: "\ue000", KITAB: "\ue001"}
+
+
+@pytest.mark.parametrize(
+    ("morf_map", "encoded", "expected"),
+    [
+        (MAP, "\ue000\ue001", AL + KITAB),  # morphemes are joined as they stand
+        (MAP, "\ue000 \ue001", AL + " " + KITAB),
+        (MAP, "\ue005\ue000", "\ue005" + AL),  # a PUA character that is no code passes
+        (MAP, "", ""),
+        (MAP, " \u0120\t\n", ""),
+        ({"a": "\ue000", "bb": "\ue000\ue001"}, "\ue000\ue001\ue000", "bba"),  # the longer code wins
+        ({"a": "\ue000", "bb": "\ue000\ue001"}, "\ue000\ue000\ue001", "abb"),
+        ({"b": "\U000f0000", "x": "\ue000"}, "\U000f0000\ue000", "bx"),
+        ({"x\u0120y": "\ue000"}, "\ue000", "x\u0120y"),  # byte-level decoding ran before replacement
+        ({"\u0120": "\ue000"}, "\u0120\ue000\u0120", "\u0120"),
+        ({"1 ": "\ue000", "2": "\ue001"}, "\ue000\ue001", "12"),  # the clean-up runs after replacement
+        ({"\u0628 ": "\ue000"}, "\ue000\u064e", "\u0628\u064e"),
+        ({"ab": "\ue000"}, "x\u0120.\u0120\ue000", "x.ab"),
+    ],
+)
+def test_code_replacement(morf_map, encoded, expected):
+    assert T.decode(encoded, morf_map) == expected
+    assert T.SarfCodec(morf_map).decode(encoded) == expected
+
+
+def reference_replace(text, code_to_morpheme):
+    """Leftmost-longest replacement over characters (codes are whole characters)."""
+    longest = max(map(len, code_to_morpheme), default=0)
+    out, i = [], 0
+    while i < len(text):
+        for k in range(min(longest, len(text) - i), 0, -1):
+            if text[i:i + k] in code_to_morpheme:
+                out.append(code_to_morpheme[text[i:i + k]])
+                i += k
+                break
+        else:
+            out.append(text[i])
+            i += 1
+    return "".join(out)
+
+
+codes = st.lists(st.sampled_from(["\ue000", "\ue001", "\ue002", "\U000f0000"]), min_size=1, max_size=3).map("".join)
+morphemes = st.lists(st.sampled_from(ARABIC_LETTERS + MARKS + [" ", "\u0120", "1", "."]), max_size=4).map("".join)
+code_maps = st.dictionaries(codes, morphemes, max_size=8)
+encoded_text = st.lists(st.one_of(codes, char), max_size=30).map("".join)
+
+
+@settings(max_examples=1000, deadline=None)
+@given(code_maps, encoded_text)
+def test_decode_matches_reference(code_to_morpheme, s):
+    morf_map = {m: c for c, m in code_to_morpheme.items()}
+    # Two codes for one morpheme collapse to one map entry; decode through what is left.
+    reverse = {c: m for m, c in morf_map.items()}
+    expected = reference_postprocess(reference_replace(reference_decode_bytes(s), reverse))
+    assert T.decode(s, morf_map) == expected
+    assert T.SarfCodec(morf_map).decode(s) == expected

@@ -136,8 +136,8 @@ std::size_t decode_bytes_into(std::string_view text, Substitute sub, char* out) 
 // starts and ends with a non-space; the joins only ever delete a space, so every
 // remaining space keeps the same two neighbours until the end, the last collapse
 // and trim find nothing to do, and each space's fate depends only on fixed
-// context. That turns the rules into one left-to-right pass that decides every
-// space once:
+// context. That turns the whole sequence into one left-to-right pass over the
+// trimmed text that decides each run of spaces once, from its neighbours:
 //
 // - The three repeated joins (letter-diacritic, diacritic-diacritic, digits)
 //   settle within two applications: a qualifying pair that one application skips
@@ -150,6 +150,9 @@ std::size_t decode_bytes_into(std::string_view text, Substitute sub, char* out) 
 //   the space there, which is looked up ahead.
 // - "://" with its optional spaces is decided from the colon: the space before
 //   it, the one between ":" and "//" and the one after "//".
+//
+// Look-ahead reads the text as the first collapse leaves it: a run of spaces
+// counts as one space.
 
 // Length of the White_Space character that starts at p[i] (i < n), or 0.
 [[nodiscard]] std::size_t white_space_at(const char* p, std::size_t i, std::size_t n) noexcept {
@@ -187,41 +190,23 @@ std::size_t shift_down(char* p, std::size_t w, std::size_t from, std::size_t to)
   return w + (to - from);
 }
 
-[[nodiscard]] std::size_t find_space(const char* p, std::size_t i, std::size_t n) noexcept {
-  const void* hit = std::memchr(p + i, ' ', n - i);
-  return hit == nullptr ? kNone : static_cast<std::size_t>(static_cast<const char*>(hit) - p);
+// Calls f(s) for every space p[s] in [begin, end), in order. f may overwrite
+// bytes before s. (memchr beats a word-at-a-time mask here: spaces come every
+// few bytes and the mask loop's branches are hard to predict.)
+template <class F>
+void for_each_space(const char* p, std::size_t begin, std::size_t end, F&& f) {
+  for (std::size_t i = begin; i < end;) {
+    const void* hit = std::memchr(p + i, ' ', end - i);
+    if (hit == nullptr) return;
+    const auto s = static_cast<std::size_t>(static_cast<const char*>(hit) - p);
+    f(s);
+    i = s + 1;
+  }
 }
 
-// Trims White_Space from both ends and turns every run of spaces into one.
-void collapse_and_trim(std::string& text) {
-  char* p = text.data();
-  const std::size_t n = text.size();
-  std::size_t begin = 0;
-  while (begin < n) {
-    const std::size_t k = white_space_at(p, begin, n);
-    if (k == 0) break;
-    begin += k;
-  }
-  std::size_t end = n;
-  while (end > begin) {
-    const std::size_t k = white_space_before(p, end);
-    if (k == 0 || end - k < begin) break;
-    end -= k;
-  }
-  // Inside [begin, end) every run of spaces has a non-space on both sides.
-  std::size_t w = 0;
-  std::size_t segment = begin;
-  for (std::size_t s = find_space(p, begin, end); s != kNone; s = find_space(p, s, end)) {
-    std::size_t t = s + 1;
-    while (t < end && p[t] == ' ') ++t;
-    if (t - s > 1) {
-      w = shift_down(p, w, segment, s + 1);
-      segment = t;
-    }
-    s = t;
-  }
-  w = shift_down(p, w, segment, end);
-  text.resize(w);
+[[nodiscard]] std::size_t skip_spaces(const char* p, std::size_t i, std::size_t n) noexcept {
+  while (i < n && p[i] == ' ') ++i;
+  return i;
 }
 
 [[nodiscard]] constexpr bool is_ascii_digit(unsigned c) noexcept { return c >= '0' && c <= '9'; }
@@ -249,25 +234,26 @@ void collapse_and_trim(std::string& text) {
   return lead == 0xD9 && cont >= 0xA0 && cont <= 0xA9;
 }
 
-// Whether "//" or " //" starts at p[i].
+// Whether "//", after at most one (collapsed) space, starts at p[i].
 [[nodiscard]] bool is_scheme_rest(const char* p, std::size_t i, std::size_t n) noexcept {
-  if (i < n && p[i] == ' ') ++i;
+  i = skip_spaces(p, i, n);
   return i + 1 < n && p[i] == '/' && p[i + 1] == '/';
 }
 
-// Whether the space at p[s], whose left neighbour is an ASCII letter, is deleted
-// before the dot-word join runs.
+// Whether the space run at p[s], whose left neighbour is an ASCII letter, is
+// deleted before the dot-word join runs.
 [[nodiscard]] bool is_dropped_after_letter(const char* p, std::size_t s, std::size_t n) noexcept {
-  if (s + 1 >= n) return false;
-  switch (p[s + 1]) {
+  const std::size_t t = skip_spaces(p, s, n);
+  if (t >= n) return false;
+  switch (p[t]) {
     case '.':
     case '?':
     case '@':
       return true;
     case ':':
-      return is_scheme_rest(p, s + 2, n);
+      return is_scheme_rest(p, t + 1, n);
     default:
-      return s + 2 < n && byte_at(p, s + 1) == 0xD8 && byte_at(p, s + 2) == 0x9F;  // U+061F
+      return t + 1 < n && byte_at(p, t) == 0xD8 && byte_at(p, t + 1) == 0x9F;  // U+061F
   }
 }
 
@@ -282,79 +268,95 @@ void collapse_and_trim(std::string& text) {
   return white_space_at(p, e, n) != 0;
 }
 
-// Deletes the spaces that the joins remove. Requires the state collapse_and_trim
-// leaves: no two adjacent spaces, no space at either end.
-void join_spaces(std::string& text) {
-  char* p = text.data();
-  const std::size_t n = text.size();
-  std::size_t w = 0;
-  // Bytes in [segment, n) are still the original text; everything before it may
-  // have been overwritten by the compaction, so look-behind stays inside it.
-  std::size_t segment = 0;
-  std::size_t scheme_tail = kNone;  // the space after ": //", decided at its middle space
-  for (std::size_t s = find_space(p, 0, n); s != kNone; s = find_space(p, s + 1, n)) {
-    if (s == 0 || s + 1 >= n) continue;  // excluded by the precondition; keeps look-around in bounds
-    const unsigned left = byte_at(p, s - 1);
-    const unsigned left_lead = s - segment >= 2 ? byte_at(p, s - 2) : 0;
-    const unsigned right = byte_at(p, s + 1);
-    const unsigned right_cont = s + 2 < n ? byte_at(p, s + 2) : 0;
-    bool drop = false;
-    if (left == '@' || s == scheme_tail) {
-      drop = true;
-    } else if (left == '/' && s - segment >= 3 && p[s - 2] == '/' && p[s - 3] == ':') {
-      drop = true;
-    } else {
-      switch (right) {
-        case '.':
-        case '?':
-        case '@':
-          drop = true;
-          break;
-        case ':':
-          drop = is_scheme_rest(p, s + 2, n);
-          break;
-        case '/':
-          if (left == ':' && right_cont == '/') {
-            drop = true;
-            if (s + 3 < n && p[s + 3] == ' ') scheme_tail = s + 3;
-          }
-          break;
-        case 0xD8:
-          drop = right_cont == 0x9F;  // U+061F
-          break;
-        case 0xD9:
-          if (is_mark(right, right_cont)) {
-            drop = is_letter(left_lead, left) || is_mark(left_lead, left);
-          } else if (is_indic_digit(right, right_cont)) {
-            drop = is_ascii_digit(left) || is_indic_digit(left_lead, left);
-          }
-          break;
-        default:
-          if (is_ascii_digit(right)) {
-            drop = is_ascii_digit(left) || is_indic_digit(left_lead, left);
-          } else if (left == '.' && is_ascii_letter(right)) {
-            drop = is_dot_word(p, s + 1, n);
-          }
-          break;
-      }
-    }
+// The one pass. p[begin, end) is the trimmed text; spaces are deleted by
+// compacting it to the front of the buffer.
+class SpaceJoiner {
+ public:
+  SpaceJoiner(char* p, std::size_t begin, std::size_t end) noexcept : p_(p), end_(end), segment_(begin) {}
+
+  void operator()(std::size_t s) noexcept {
+    // The second and later spaces of a run always go; the first is decided for all.
+    const bool drop = s == after_space_ || joins(s);
+    after_space_ = s + 1;
     if (drop) {
-      w = shift_down(p, w, segment, s);
-      segment = s + 1;
+      w_ = shift_down(p_, w_, segment_, s);
+      segment_ = s + 1;
     }
   }
-  w = shift_down(p, w, segment, n);
-  text.resize(w);
-}
+
+  // Length of the result, which starts at the front of the buffer.
+  std::size_t finish() noexcept { return shift_down(p_, w_, segment_, end_); }
+
+ private:
+  // Whether the run of spaces that starts at s is deleted. s has a non-space on
+  // both sides. Look-behind stays in [segment_, s): those bytes are still the
+  // original text, while the compaction may have overwritten what lies before.
+  bool joins(std::size_t s) noexcept {
+    const char* p = p_;
+    const std::size_t n = end_;
+    if (s == scheme_tail_) return true;
+    const unsigned left = byte_at(p, s - 1);
+    if (left == '@') return true;
+    const unsigned left_lead = s - segment_ >= 2 ? byte_at(p, s - 2) : 0;
+    if (left == '/' && s - segment_ >= 3 && p[s - 2] == '/' && p[s - 3] == ':') return true;
+    const std::size_t t = skip_spaces(p, s + 1, n);  // the right neighbour
+    if (t >= n) return false;  // excluded by the trim; keeps look-ahead in bounds
+    const unsigned right = byte_at(p, t);
+    const unsigned right_cont = t + 1 < n ? byte_at(p, t + 1) : 0;
+    switch (right) {
+      case '.':
+      case '?':
+      case '@':
+        return true;
+      case ':':
+        return is_scheme_rest(p, t + 1, n);
+      case '/':
+        if (left != ':' || right_cont != '/') return false;
+        if (t + 2 < n && p[t + 2] == ' ') scheme_tail_ = t + 2;
+        return true;
+      case 0xD8:
+        return right_cont == 0x9F;  // U+061F
+      case 0xD9:
+        if (is_mark(right, right_cont)) return is_letter(left_lead, left) || is_mark(left_lead, left);
+        if (is_indic_digit(right, right_cont)) return is_ascii_digit(left) || is_indic_digit(left_lead, left);
+        return false;
+      default:
+        if (is_ascii_digit(right)) return is_ascii_digit(left) || is_indic_digit(left_lead, left);
+        if (left == '.' && is_ascii_letter(right)) return is_dot_word(p, t, n);
+        return false;
+    }
+  }
+
+  char* p_;
+  std::size_t end_;
+  std::size_t w_ = 0;
+  std::size_t segment_;                // start of the bytes not yet moved
+  std::size_t after_space_ = kNone;    // one past the last space seen
+  std::size_t scheme_tail_ = kNone;    // the space after ": //", decided at its middle space
+};
 
 }  // namespace
 
 std::string decode_bytes(std::string_view text) { return decode_bytes_from(text, find_substitute(text, 0)); }
 
 void postprocess_in_place(std::string& text) {
-  collapse_and_trim(text);
-  // Without a space every join is the identity.
-  if (std::memchr(text.data(), ' ', text.size()) != nullptr) join_spaces(text);
+  char* p = text.data();
+  const std::size_t n = text.size();
+  std::size_t begin = 0;
+  while (begin < n) {
+    const std::size_t k = white_space_at(p, begin, n);
+    if (k == 0) break;
+    begin += k;
+  }
+  std::size_t end = n;
+  while (end > begin) {
+    const std::size_t k = white_space_before(p, end);
+    if (k == 0 || end - k < begin) break;
+    end -= k;
+  }
+  SpaceJoiner joiner(p, begin, end);
+  for_each_space(p, begin, end, joiner);
+  text.resize(joiner.finish());
 }
 
 std::string postprocess(std::string text) {
