@@ -123,7 +123,7 @@ ADDRESS_PARTS = [" ", " ", ":", " :", ": ", "//", " //", "// ", "://", ".", " ."
                  "com ", ". ab ", "x", "?", "\u061f", ",", "1", "\t", "\n", "\u2028", "\u0120"]
 address = st.lists(st.sampled_from(ADDRESS_PARTS), max_size=30).map("".join)
 
-DIFF = settings(max_examples=3000, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+DIFF = settings(max_examples=2000, deadline=None, suppress_health_check=[HealthCheck.too_slow])
 
 
 # ---- differential tests --------------------------------------------------------
