@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "talvik/base64.hpp"
+#include "talvik/fileio.hpp"
 
 namespace {
 
@@ -430,6 +432,31 @@ TEST(BinaryMorfMap, DecryptVerifiesChecksumThenTag) {
   ASSERT_TRUE(record);
   EXPECT_EQ(record->flags, 0xFF);
   EXPECT_EQ(*record->decrypt(), arabic_map());
+}
+
+// ---------------------------------------------------------------------------
+// Files sealed when the format was fixed
+// ---------------------------------------------------------------------------
+
+// They must open to exactly the plain map they were made from, entry for
+// entry and in order, in every later build: new key material or a layout
+// change would orphan every map file users hold.
+TEST(MapFixtures, KeepOpeningToTheSameEntries) {
+  const std::filesystem::path data =
+      std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "tests" / "data";
+  auto text = talvik::read_text_file((data / "fixture_map.json").string());
+  ASSERT_TRUE(text) << text.error().text();
+  auto expected = talvik::parse_plain_map(*text);
+  ASSERT_TRUE(expected);
+  ASSERT_EQ(expected->size(), 22u);
+  for (const char* name : {"fixture_map.enc", "fixture_map.bin"}) {
+    auto map = talvik::load_morf_map((data / name).string());
+    ASSERT_TRUE(map) << name << ": " << map.error().text();
+    EXPECT_EQ(*map, *expected) << name;
+  }
+  auto binary = talvik::load_binary_morf_map((data / "fixture_map.bin").string());
+  ASSERT_TRUE(binary);
+  EXPECT_EQ(*binary, *expected);
 }
 
 }  // namespace
