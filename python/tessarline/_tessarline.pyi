@@ -1,6 +1,6 @@
 """tessarline._tessarline - native bindings for high-performance Arabic tokenization"""
 
-from typing import Final, final
+from typing import Final, Sequence, final
 
 __all__: list[str]
 __version__: Final[str]
@@ -33,6 +33,12 @@ class SarfCodec:
         """Get number of morphemes"""
     def stats(self) -> dict[str, int]:
         """Get statistics as dict"""
+    def encode_batch(self, texts: Sequence[str], num_threads: int | None = None) -> list[str]:
+        """Encode a batch of texts in parallel (releases GIL)"""
+    def decode_batch(self, texts: Sequence[str], num_threads: int | None = None) -> list[str]:
+        """Decode a batch of texts in parallel (releases GIL)"""
+    def roundtrip_batch(self, texts: Sequence[str], num_threads: int | None = None) -> list[tuple[str, str, bool]]:
+        """Roundtrip test a batch of texts in parallel (releases GIL)"""
 
 @final
 class NormalizationConfig:
