@@ -89,8 +89,9 @@ class Reader {
   // After the top-level value: only whitespace may follow ("trailing characters").
   [[nodiscard]] Parsed<void> finish();
 
-  // For faults the caller finds: byte offsets of the reader's position and of
-  // the opening quote of the last member name, and an error at any offset.
+  // For faults the caller finds: byte offsets of the reader's position (right
+  // after peek(), the start of the next value) and of the opening quote of the
+  // last member name, and an error at any offset.
   [[nodiscard]] std::size_t offset() const noexcept { return pos_; }
   [[nodiscard]] std::size_t name_offset() const noexcept { return name_offset_; }
   [[nodiscard]] Error error_at(std::size_t offset, std::string message) const;
