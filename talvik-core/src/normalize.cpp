@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -105,10 +106,11 @@ template <class Fill>
 inline constexpr char32_t kDrop = 0xFFFFFFFF;
 
 // What a level does to one code point of U+0600..U+06FF: kDrop, or the code
-// point it becomes (itself when kept). The folds are applied as one lookup
-// because none of them yields a character that another fold touches (their
-// results are U+0627, U+0647, U+0648, U+064A and ASCII digits), so the order
-// of the steps cannot change the outcome.
+// point it becomes (itself when kept). The level's steps collapse into one
+// lookup: every step matches single characters, so a removal cannot make a new
+// match, and no replacement yields a character that any step touches (the
+// results are U+0627, U+0647, U+0648, U+064A and ASCII digits), so neither the
+// order of the steps nor running them as separate passes changes the outcome.
 [[nodiscard]] constexpr char32_t fold_arabic_for_level(char32_t c, NormalizationLevel level) noexcept {
   const bool medium_up = level != NormalizationLevel::Light;
   const bool aggressive = level == NormalizationLevel::Aggressive;
@@ -159,7 +161,9 @@ static_assert(kLevelTables[0][0x40].len == 0);                                 /
 static_assert(kLevelTables[0][0x63].len == 1 && kLevelTables[0][0x63].bytes[0] == '3');
 static_assert(kLevelTables[0][0x29].len == 2 && kLevelTables[2][0x29].bytes[1] == '\x87');
 
-// Four two-byte sequences with lead bytes 0xD8..0xDB (little-endian word).
+// Four two-byte sequences with lead bytes 0xD8..0xDB, as a word loaded from
+// memory (byte 0 lowest).
+static_assert(std::endian::native == std::endian::little);
 constexpr std::uint64_t kArabicPairMask = 0xC0FCC0FCC0FCC0FCULL;
 constexpr std::uint64_t kArabicPairBits = 0x80D880D880D880D8ULL;
 
@@ -198,7 +202,9 @@ std::size_t fold_by_level(const char* in, std::size_t n, char* out, const LevelT
         if (i + 8 <= n) {
           const std::uint64_t word = load8(in + i);
           if ((word & kArabicPairMask) == kArabicPairBits) {
-            for (unsigned k = 0; k < 64; k += 16) fold_pair(static_cast<unsigned>(word >> k), static_cast<unsigned>(word >> (k + 8)));
+            for (unsigned k = 0; k < 64; k += 16) {
+              fold_pair(static_cast<unsigned>(word >> k), static_cast<unsigned>(word >> (k + 8)));
+            }
             i += 8;
             continue;
           }
