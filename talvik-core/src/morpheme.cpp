@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <limits>
+#include <stdexcept>
 #include <numeric>
 #include <unordered_set>
 
@@ -12,21 +15,43 @@ namespace talvik {
 
 void MorphemeMap::reserve(std::size_t n) {
   entries_.reserve(n);
-  index_.reserve(n);
+  if (n * 2 > slots_.size()) grow_index(n * 2);
+}
+
+// The slot holding `key`, or the empty slot where it would go. The table is
+// never more than half full, so the probe always ends.
+std::size_t MorphemeMap::slot_of(std::string_view key) const noexcept {
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t i = std::hash<std::string_view>{}(key) & mask;
+  while (slots_[i] != 0 && entries_[slots_[i] - 1].first != key) i = (i + 1) & mask;
+  return i;
+}
+
+void MorphemeMap::grow_index(std::size_t capacity) {
+  std::size_t size = 16;
+  while (size < capacity) size *= 2;
+  slots_.assign(size, 0);
+  for (std::size_t pos = 0; pos < entries_.size(); ++pos) {
+    slots_[slot_of(entries_[pos].first)] = static_cast<std::uint32_t>(pos + 1);
+  }
 }
 
 void MorphemeMap::insert(std::string key, std::string value) {
-  auto [it, inserted] = index_.try_emplace(key, entries_.size());
-  if (!inserted) {
-    entries_[it->second].second = std::move(value);
+  if ((entries_.size() + 1) * 2 > slots_.size()) grow_index((entries_.size() + 1) * 4);
+  const std::size_t slot = slot_of(key);
+  if (slots_[slot] != 0) {
+    entries_[slots_[slot] - 1].second = std::move(value);
     return;
   }
+  if (entries_.size() >= std::numeric_limits<std::uint32_t>::max()) throw std::length_error("morpheme map too large");
   entries_.emplace_back(std::move(key), std::move(value));
+  slots_[slot] = static_cast<std::uint32_t>(entries_.size());
 }
 
 const std::string* MorphemeMap::find(std::string_view key) const {
-  auto it = index_.find(std::string(key));
-  return it == index_.end() ? nullptr : &entries_[it->second].second;
+  if (slots_.empty()) return nullptr;
+  const std::uint32_t pos = slots_[slot_of(key)];
+  return pos == 0 ? nullptr : &entries_[pos - 1].second;
 }
 
 MapStats map_stats(const MorphemeMap& map) {

@@ -217,3 +217,39 @@ TEST(MorphemeTrie, MatchesNaiveDefinition) {
 }
 
 }  // namespace
+
+namespace {
+
+// (Built with += : g++ 12 warns falsely on "literal" + std::to_string.)
+std::string tagged(char tag, int i) {
+  std::string s(1, tag);
+  s += std::to_string(i);
+  return s;
+}
+
+// The map keeps first-insertion order, replaces a repeated key's value in
+// place, and finds every key after its index has grown many times.
+TEST(MorphemeMap, OrderReplacementAndLookupAcrossGrowth) {
+  talvik::MorphemeMap map;
+  constexpr int kCount = 5000;
+  for (int i = 0; i < kCount; ++i) map.insert(tagged('k', i), tagged('v', i));
+  map.insert("k17", "replaced");
+  map.insert("", "empty key");
+  ASSERT_EQ(map.size(), static_cast<std::size_t>(kCount + 1));
+  EXPECT_EQ(map.entries()[17], (talvik::MorphemeMap::Entry{"k17", "replaced"}));
+  EXPECT_EQ(map.entries().back().first, "");
+  for (int i = 0; i < kCount; i += 7) {
+    const std::string* value = map.find(tagged('k', i));
+    ASSERT_NE(value, nullptr);
+    EXPECT_EQ(*value, i == 17 ? "replaced" : tagged('v', i));
+  }
+  EXPECT_EQ(map.find("k5000"), nullptr);
+  EXPECT_EQ(*map.find(""), "empty key");
+  EXPECT_EQ(talvik::MorphemeMap{}.find("x"), nullptr);
+
+  const talvik::MorphemeMap copy = map;  // copies keep a working index
+  EXPECT_EQ(copy, map);
+  EXPECT_EQ(*copy.find("k4999"), "v4999");
+}
+
+}  // namespace

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -35,8 +34,13 @@ class MorphemeMap {
   friend bool operator==(const MorphemeMap& a, const MorphemeMap& b) { return a.entries_ == b.entries_; }
 
  private:
+  // Open addressing over positions in entries_ (position + 1; 0 is an empty
+  // slot), so keys are stored once and lookups compare against entries_.
+  [[nodiscard]] std::size_t slot_of(std::string_view key) const noexcept;
+  void grow_index(std::size_t capacity);
+
   std::vector<Entry> entries_;
-  std::unordered_map<std::string, std::size_t> index_;  // key -> position in entries_
+  std::vector<std::uint32_t> slots_;
 };
 
 struct MapStats {
