@@ -6,13 +6,16 @@
 //   2. argument binding
 //   3. argument and result conversion
 //   4. class machinery (access counter, heap types)
-//   5. module functions
-//   6. module initialisation and the registration table
+//   5. SarfCodec
+//   6. NormalizationConfig
+//   7. module functions
+//   8. module initialisation and the registration table
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <exception>
 #include <new>
 #include <span>
@@ -21,7 +24,12 @@
 #include <utility>
 
 #include "talvik/chars.hpp"
+#include "talvik/codec.hpp"
+#include "talvik/decoder.hpp"
+#include "talvik/encoder.hpp"
 #include "talvik/error.hpp"
+#include "talvik/morpheme.hpp"
+#include "talvik/normalize.hpp"
 
 namespace {
 
@@ -423,6 +431,41 @@ template <class F>
 
 PyObject* bool_result(bool value) { return Py_NewRef(value ? Py_True : Py_False); }
 
+PyObject* roundtrip_result(const talvik::RoundtripResult& r) {
+  Ref expected(str_result(r.expected));
+  if (!expected) return nullptr;
+  Ref decoded(str_result(r.decoded));
+  if (!decoded) return nullptr;
+  return PyTuple_Pack(3, expected.get(), decoded.get(), r.matches ? Py_True : Py_False);
+}
+
+// Shared conversions of the codec's arguments.
+bool to_dict(PyObject* o) { return PyDict_Check(o) || type_mismatch(o, "dict"); }
+
+// The entries of a morf_map dict. They are converted after binding, so a bad
+// key or value raises its TypeError without the argument prefix.
+bool to_morpheme_map(PyObject* dict, talvik::MorphemeMap& out) {
+  out.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(dict)));
+  return for_each_entry(dict, [&](PyObject* key, PyObject* value) {
+    std::string_view k, v;
+    if (!to_text(key, k) || !to_text(value, v)) return false;
+    out.insert(std::string(k), std::string(v));
+    return true;
+  });
+}
+
+// A level name: "light", "aggressive", anything else medium; omitted means medium.
+bool to_level(PyObject* o, talvik::NormalizationLevel& out) {
+  if (o == nullptr) {
+    out = talvik::NormalizationLevel::Medium;
+    return true;
+  }
+  std::string_view name;
+  if (!to_text(o, name)) return false;
+  out = talvik::parse_level(name);
+  return true;
+}
+
 // ===========================================================================
 // 4. Class machinery
 // ===========================================================================
@@ -517,8 +560,234 @@ template <class Core>
 // Heap type flags shared by every class: not subclassable, no __dict__, no weakrefs.
 constexpr unsigned kClassFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;
 
+// Entry adapters for type slots.
+using NewImpl = PyObject* (*)(PyTypeObject*, PyObject*, PyObject*);
+using UnaryImpl = PyObject* (*)(PyObject*);
+using GetterImpl = PyObject* (*)(PyObject*, void*);
+using SetterImpl = int (*)(PyObject*, PyObject*, void*);
+
+template <NewImpl F>
+PyObject* new_entry(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded<PyObject*>(nullptr, [&] { return F(type, args, kwargs); });
+}
+
+template <UnaryImpl F>
+PyObject* unary_entry(PyObject* self) noexcept {
+  return guarded<PyObject*>(nullptr, [&] { return F(self); });
+}
+
+template <GetterImpl F>
+PyObject* getter_entry(PyObject* self, void* closure) noexcept {
+  return guarded<PyObject*>(nullptr, [&] { return F(self, closure); });
+}
+
+template <SetterImpl F>
+int setter_entry(PyObject* self, PyObject* value, void* closure) noexcept {
+  return guarded<int>(-1, [&] { return F(self, value, closure); });
+}
+
 // ===========================================================================
-// 5. Module functions
+// 5. SarfCodec
+// ===========================================================================
+
+using talvik::SarfCodec;
+
+PyTypeObject* g_codec_type = nullptr;
+
+constexpr const char* const kCodecNewParams[] = {"morf_map", "normalization"};
+constexpr const char* const kTextParam[] = {"text"};
+
+// SarfCodec(morf_map, normalization="medium")
+PyObject* codec_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  static constexpr Params params{"SarfCodec.__new__()", kCodecNewParams, 1};
+  Bound bound;
+  if (!bind(params, args, kwargs, bound)) return nullptr;
+  talvik::NormalizationLevel level;
+  talvik::MorphemeMap map;
+  if (!convert("morf_map", [&] { return to_dict(bound[0]); }) ||
+      !convert("normalization", [&] { return to_level(bound[1], level); }) ||  //
+      !to_morpheme_map(bound[0], map)) {
+    return nullptr;
+  }
+  return wrap(type, new SarfCodec(std::move(map), level));
+}
+
+// The four text methods share one shape: bind, take shared access, convert
+// `text`, run one codec operation.
+template <class Op>
+PyObject* codec_text_method(const Params& params, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames, Op op) {
+  Bound bound;
+  if (!bind(params, args, nargs, kwnames, bound)) return nullptr;
+  Access access;
+  if (!access.shared(self)) return nullptr;
+  std::string_view text;
+  if (!convert("text", [&] { return to_text(bound[0], text); })) return nullptr;
+  return op(core_of<SarfCodec>(self), text);
+}
+
+PyObject* codec_encode(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr Params params{"SarfCodec.encode()", kTextParam, 1};
+  return codec_text_method(params, self, args, nargs, kwnames,
+                           [](const SarfCodec& c, std::string_view t) { return str_result(c.encode(t)); });
+}
+
+PyObject* codec_decode(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr Params params{"SarfCodec.decode()", kTextParam, 1};
+  return codec_text_method(params, self, args, nargs, kwnames,
+                           [](const SarfCodec& c, std::string_view t) { return str_result(c.decode(t)); });
+}
+
+PyObject* codec_normalize(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr Params params{"SarfCodec.normalize()", kTextParam, 1};
+  return codec_text_method(params, self, args, nargs, kwnames,
+                           [](const SarfCodec& c, std::string_view t) { return str_result(c.normalize(t)); });
+}
+
+PyObject* codec_roundtrip(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr Params params{"SarfCodec.roundtrip()", kTextParam, 1};
+  return codec_text_method(params, self, args, nargs, kwnames,
+                           [](const SarfCodec& c, std::string_view t) { return roundtrip_result(c.roundtrip(t)); });
+}
+
+PyObject* codec_stats(PyObject* self, PyObject*) {
+  Access access;
+  if (!access.shared(self)) return nullptr;
+  const talvik::MapStats stats = core_of<SarfCodec>(self).stats();
+  Ref dict(PyDict_New());
+  if (!dict) return nullptr;
+  const std::pair<const char*, std::size_t> items[] = {
+      {"total_morphemes", stats.total_morphemes},
+      {"basic_pua_codes", stats.basic_pua_codes},
+      {"supplementary_pua_codes", stats.supplementary_pua_codes},
+  };
+  for (const auto& [key, value] : items) {
+    Ref number(PyLong_FromSize_t(value));
+    if (!number || PyDict_SetItemString(dict.get(), key, number.get()) < 0) return nullptr;
+  }
+  return dict.release();
+}
+
+PyObject* codec_num_morphemes(PyObject* self, void*) {
+  Access access;
+  if (!access.shared(self)) return nullptr;
+  return PyLong_FromSize_t(core_of<SarfCodec>(self).num_morphemes());
+}
+
+PyObject* codec_repr(PyObject* self) {
+  Access access;
+  if (!access.shared(self)) return nullptr;
+  return PyUnicode_FromFormat("SarfCodec(morphemes=%zu)", core_of<SarfCodec>(self).num_morphemes());
+}
+
+PyMethodDef g_codec_methods[] = {
+    fast_method<codec_encode>("encode", "encode($self, text)\n--\n\nEncode text (normalize + morpheme -> PUA)"),
+    fast_method<codec_decode>("decode",
+                              "decode($self, text)\n--\n\nDecode text (byte decode + PUA -> morpheme + post-process)"),
+    fast_method<codec_normalize>("normalize", "normalize($self, text)\n--\n\nNormalize text only"),
+    fast_method<codec_roundtrip>("roundtrip", "roundtrip($self, text)\n--\n\nRoundtrip test"),
+    noargs_method<codec_stats>("stats", "stats($self)\n--\n\nGet statistics as dict"),
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef g_codec_getset[] = {
+    {"num_morphemes", &getter_entry<codec_num_morphemes>, nullptr, "Get number of morphemes", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot g_codec_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(&new_entry<codec_new>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&instance_dealloc<SarfCodec>)},
+    {Py_tp_repr, reinterpret_cast<void*>(&unary_entry<codec_repr>)},
+    {Py_tp_methods, g_codec_methods},
+    {Py_tp_getset, g_codec_getset},
+    {Py_tp_doc, const_cast<char*>("SarfCodec(morf_map, normalization=\"medium\")\n--\n\n"
+                                  "Python wrapper for SarfCodec - the main encode/decode interface")},
+    {0, nullptr},
+};
+
+PyType_Spec g_codec_spec = {"builtins.SarfCodec", sizeof(Instance<SarfCodec>), 0, kClassFlags, g_codec_slots};
+
+// ===========================================================================
+// 6. NormalizationConfig
+// ===========================================================================
+//
+// Six flags by name; the only mutable state the module exposes. Setters
+// convert first, then take exclusive access, so a bad value changes nothing.
+
+struct ConfigFlags {
+  static constexpr std::size_t kCount = 6;
+  std::array<bool, kCount> values;
+};
+
+constexpr const char* const kConfigFlagNames[ConfigFlags::kCount] = {
+    "normalize_alef",   "normalize_taa_marbouta", "normalize_alef_maqsura",
+    "strip_diacritics", "remove_tatweel",         "normalize_digits",
+};
+constexpr std::array<bool, ConfigFlags::kCount> kConfigDefaults = {false, false, false, false, true, false};
+
+PyObject* config_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  static constexpr Params params{"NormalizationConfig.__new__()", kConfigFlagNames, 0};
+  Bound bound;
+  if (!bind(params, args, kwargs, bound)) return nullptr;
+  std::array<bool, ConfigFlags::kCount> values = kConfigDefaults;
+  for (std::size_t i = 0; i < ConfigFlags::kCount; ++i) {
+    if (bound[i] != nullptr && !convert(kConfigFlagNames[i], [&] { return to_flag(bound[i], values[i]); })) {
+      return nullptr;
+    }
+  }
+  return wrap(type, new ConfigFlags{values});
+}
+
+std::size_t flag_index(void* closure) { return reinterpret_cast<std::uintptr_t>(closure); }
+
+PyObject* config_get(PyObject* self, void* closure) {
+  Access access;
+  if (!access.shared(self)) return nullptr;
+  return bool_result(core_of<ConfigFlags>(self).values[flag_index(closure)]);
+}
+
+int config_set(PyObject* self, PyObject* value, void* closure) {
+  if (value == nullptr) {
+    PyErr_SetString(PyExc_AttributeError, "can't delete attribute");
+    return -1;
+  }
+  const std::size_t i = flag_index(closure);
+  bool flag = false;
+  if (!convert(kConfigFlagNames[i], [&] { return to_flag(value, flag); })) return -1;
+  Access access;
+  if (!access.exclusive(self)) return -1;
+  core_of<ConfigFlags>(self).values[i] = flag;
+  return 0;
+}
+
+template <std::size_t I>
+constexpr PyGetSetDef config_flag() {
+  return {kConfigFlagNames[I], &getter_entry<config_get>, &setter_entry<config_set>, "",
+          reinterpret_cast<void*>(static_cast<std::uintptr_t>(I))};
+}
+
+PyGetSetDef g_config_getset[] = {
+    config_flag<0>(), config_flag<1>(), config_flag<2>(), config_flag<3>(), config_flag<4>(), config_flag<5>(),
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot g_config_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(&new_entry<config_new>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&instance_dealloc<ConfigFlags>)},
+    {Py_tp_getset, g_config_getset},
+    {Py_tp_doc, const_cast<char*>("NormalizationConfig(normalize_alef=False, normalize_taa_marbouta=False, "
+                                  "normalize_alef_maqsura=False, strip_diacritics=False, remove_tatweel=True, "
+                                  "normalize_digits=False)\n--\n\nPython-facing normalization config")},
+    {0, nullptr},
+};
+
+PyTypeObject* g_config_type = nullptr;
+
+PyType_Spec g_config_spec = {"builtins.NormalizationConfig", sizeof(Instance<ConfigFlags>), 0, kClassFlags, g_config_slots};
+
+// ===========================================================================
+// 7. Module functions
 // ===========================================================================
 
 constexpr const char* const kChParam[] = {"ch"};
@@ -544,13 +813,75 @@ PyObject* is_pua_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
   return char_predicate<talvik::is_pua>(params, args, nargs, kwnames);
 }
 
+constexpr const char* const kTextMapParams[] = {"text", "morf_map"};
+constexpr const char* const kNormalizeParams[] = {"text", "level"};
+
+// encode(text, morf_map) and decode(text, morf_map): the one-shot codec. The
+// matcher is built from the whole map on every call; nothing is cached.
+template <class Op>
+PyObject* text_with_map(const Params& params, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Op op) {
+  Bound bound;
+  if (!bind(params, args, nargs, kwnames, bound)) return nullptr;
+  std::string_view text;
+  talvik::MorphemeMap map;
+  if (!convert("text", [&] { return to_text(bound[0], text); }) ||
+      !convert("morf_map", [&] { return to_dict(bound[1]); }) || !to_morpheme_map(bound[1], map)) {
+    return nullptr;
+  }
+  return str_result(op(map, text));
+}
+
+PyObject* encode_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr Params params{"encode()", kTextMapParams, 2};
+  return text_with_map(params, args, nargs, kwnames, [](const talvik::MorphemeMap& map, std::string_view text) {
+    return talvik::SarfEncoder(map, talvik::NormalizationLevel::Medium).encode(text);
+  });
+}
+
+PyObject* decode_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr Params params{"decode()", kTextMapParams, 2};
+  return text_with_map(params, args, nargs, kwnames, [](const talvik::MorphemeMap& map, std::string_view text) {
+    return talvik::SarfDecoder(map).decode(text);
+  });
+}
+
+PyObject* normalize_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr Params params{"normalize()", kNormalizeParams, 1};
+  Bound bound;
+  if (!bind(params, args, nargs, kwnames, bound)) return nullptr;
+  std::string_view text;
+  talvik::NormalizationLevel level;
+  if (!convert("text", [&] { return to_text(bound[0], text); }) ||
+      !convert("level", [&] { return to_level(bound[1], level); })) {
+    return nullptr;
+  }
+  return str_result(talvik::normalize_with_level(text, level));
+}
+
+PyObject* decode_bytes_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr Params params{"decode_bytes()", kTextParam, 1};
+  Bound bound;
+  if (!bind(params, args, nargs, kwnames, bound)) return nullptr;
+  std::string_view text;
+  if (!convert("text", [&] { return to_text(bound[0], text); })) return nullptr;
+  return str_result(talvik::decode_bytes(text));
+}
+
+PyMethodDef g_encode_def = fast_method<encode_impl>(
+    "encode", "encode(text, morf_map)\n--\n\nEncode text with a morpheme map (v2 API)");
+PyMethodDef g_decode_def = fast_method<decode_impl>(
+    "decode", "decode(text, morf_map)\n--\n\nDecode text with a morpheme map (v2 API)");
+PyMethodDef g_normalize_def =
+    fast_method<normalize_impl>("normalize", "normalize(text, level=\"medium\")\n--\n\nNormalize Arabic text");
+PyMethodDef g_decode_bytes_def = fast_method<decode_bytes_impl>(
+    "decode_bytes", "decode_bytes(text)\n--\n\nDecode GPT-2 style byte-encoded text");
 PyMethodDef g_is_arabic_def =
     fast_method<is_arabic_impl>("is_arabic", "is_arabic(ch)\n--\n\nCheck if character is Arabic");
 PyMethodDef g_is_pua_def = fast_method<is_pua_impl>("is_pua", "is_pua(ch)\n--\n\nCheck if character is PUA");
 PyMethodDef g_version_def = noargs_method<version_impl>("version", "version()\n--\n\nGet version");
 
 // ===========================================================================
-// 6. Module initialisation
+// 8. Module initialisation
 // ===========================================================================
 
 constexpr const char* kModuleDoc = "tessarline._tessarline - native bindings for high-performance Arabic tokenization";
@@ -576,6 +907,21 @@ bool register_attribute(PyObject* module, PyObject* all, const char* name, PyObj
   return text && PyList_Append(all, text.get()) == 0;
 }
 
+// Creates a class from its spec; `slot` keeps the type for the loaders that build instances.
+// Spec names read "builtins.<Class>": the part before the dot becomes __module__ (a name
+// without a dot is deprecated). tp_name then drops that prefix, as for the built-in types,
+// so reprs and messages say 'SarfCodec'. The pointer stays inside the type's own copy
+// of the name, which the type frees through its own field, never through tp_name.
+bool register_type(PyObject* module, PyObject* all, PyType_Spec* spec, PyTypeObject** slot) {
+  Ref type(PyType_FromSpec(spec));
+  if (!type) return false;
+  auto* as_type = reinterpret_cast<PyTypeObject*>(type.get());
+  const char* dot = std::strrchr(as_type->tp_name, '.');
+  if (dot != nullptr) as_type->tp_name = dot + 1;
+  *slot = as_type;
+  return register_attribute(module, all, as_type->tp_name, type.release());
+}
+
 bool register_function(PyObject* module, PyObject* all, PyMethodDef* def) {
   Ref module_name(PyModule_GetNameObject(module));
   if (!module_name) return false;
@@ -587,10 +933,16 @@ bool register_all(PyObject* module) {
   Ref all_list(PyList_New(0));
   if (!all_list || PyModule_AddObjectRef(module, "__all__", all_list.get()) < 0) return false;
   PyObject* all = all_list.get();
-  return register_function(module, all, &g_is_arabic_def) &&  //
-         register_function(module, all, &g_is_pua_def) &&     //
-         register_function(module, all, &g_version_def) &&    //
-         register_attribute(module, all, "__version__", PyUnicode_FromString(kVersion));
+  return register_type(module, all, &g_codec_spec, &g_codec_type) &&                  // 1
+         register_type(module, all, &g_config_spec, &g_config_type) &&                // 3
+         register_function(module, all, &g_encode_def) &&                             // 4
+         register_function(module, all, &g_decode_def) &&                             // 5
+         register_function(module, all, &g_normalize_def) &&                          // 6
+         register_function(module, all, &g_is_arabic_def) &&                         // 7
+         register_function(module, all, &g_is_pua_def) &&                            // 8
+         register_function(module, all, &g_version_def) &&                           // 9
+         register_function(module, all, &g_decode_bytes_def) &&                      // 10
+         register_attribute(module, all, "__version__", PyUnicode_FromString(kVersion));  // 15
 }
 
 PyObject* init_module() {
