@@ -22,7 +22,7 @@ from __future__ import annotations
 
 import corpus
 import reference
-from harness import Goal, Harness
+from harness import Goal, Harness, utf8_size
 from make_sample_map import sample_map
 
 LEVEL = "medium"
@@ -52,11 +52,9 @@ def _first_difference(a, b) -> str:
     return f"at char {i} (lengths {len(a)} vs {len(b)}): ours {a[around]!r} vs baseline {b[around]!r}"
 
 
-def _over(fn, data):
-    """A callable applying ``fn`` to a whole text, or to each text of a list (a per-call loop)."""
-    if isinstance(data, list):
-        return lambda: [fn(t) for t in data]
-    return lambda: fn(data)
+def _apply(fn, data):
+    """``fn`` on a whole text, or on each text of a list."""
+    return [fn(t) for t in data] if isinstance(data, list) else fn(data)
 
 
 def _bench(h: Harness, name: str, data, ours, baselines: dict, goal: Goal, status: str) -> None:
@@ -65,26 +63,18 @@ def _bench(h: Harness, name: str, data, ours, baselines: dict, goal: Goal, statu
     The baselines must agree with each other; ours must agree with them when it is real."""
     if not h.wanted(name):
         return
-    outputs = [_over(f, data)() for f in baselines.values()]
+    outputs = [_apply(f, data) for f in baselines.values()]
     if any(o != outputs[0] for o in outputs[1:]):
         h.fail(name, "the plain-Python formulations disagree")
         return
     if status == "real":
-        got = _over(ours, data)()
+        got = _apply(ours, data)
         if got != outputs[0]:
             h.fail(name, "output differs from the baseline: " + _first_difference(got, outputs[0]))
             return
     else:
         h.note(f"{name.split(' /')[0]}: {status}, so its output is not checked and its goal not judged")
-    h.compare(
-        name,
-        corpus.utf8_size(data),
-        _over(ours, data) if ours else None,
-        {label: _over(f, data) for label, f in baselines.items()},
-        goal,
-        calls=len(data) if isinstance(data, list) else None,
-        status=status,
-    )
+    h.compare(name, data, ours, baselines, goal, status=status)
 
 
 def run(h: Harness) -> None:
@@ -92,10 +82,17 @@ def run(h: Harness) -> None:
 
     inputs = {"vowelled text": corpus.vowelled(), "modern text": corpus.modern(), "short sentences": corpus.sentences()}
     morf_map = sample_map()
-    sizes = ", ".join(f"{label} {corpus.utf8_size(d):,} B" for label, d in inputs.items())
+    sizes = ", ".join(f"{label} {utf8_size(d):,} B" for label, d in inputs.items())
     count = len(inputs["short sentences"])
     print(f"  inputs: {sizes} ({count:,} sentences); map {len(morf_map):,} entries", flush=True)
     has = set(tl.__all__)
+
+    # What any native call that takes and returns a str pays at least: UTF-8 out, UTF-8 back in.
+    for label, data in inputs.items():
+        if isinstance(data, str) and h.wanted(f"floor / {label}"):
+            t = h.time(lambda x: x.encode().decode(), data, per_item=False)
+            h.note(f"str -> UTF-8 -> str alone on the {label} (the ceiling for any str-in/str-out call): "
+                   f"{utf8_size(data) / t.best / 1e6:,.0f} MB/s")
 
     # ---- normalize ----------------------------------------------------------------------------
     status = _status(tl, ("normalize",), lambda: tl.normalize("\u0628\u064e\u0623", LEVEL) == "\u0628\u0627")
@@ -128,5 +125,5 @@ def run(h: Harness) -> None:
     for label, data in inputs.items():
         name = f"decode / {label} (encoded)"
         if h.wanted(name):
-            encoded = _over(encode_ref, data)()
+            encoded = _apply(encode_ref, data)
             _bench(h, name, encoded, codec and codec.decode, baseline, DECODE_GOAL, status)

@@ -222,8 +222,3 @@ def _build_modern() -> str:
 def modern() -> str:
     return cached("modern.txt", _build_modern)
 
-
-def utf8_size(texts) -> int:
-    if isinstance(texts, str):
-        return len(texts.encode())
-    return sum(len(t.encode()) for t in texts)

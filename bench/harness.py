@@ -3,6 +3,15 @@
 Each benchmark area (a ``bench/bench_*.py`` module with a ``run(harness)`` function) calls
 ``harness.compare(...)`` once per benchmark; ``run.py`` prints the table at the end.
 
+Example of an area:
+
+    def run(h):
+        texts = corpus.sentences()
+        codec = tessarline.SarfCodec(sample_map())
+        h.compare("encode_batch / short sentences", texts, codec.encode_batch,
+                  {"encode() loop": lambda ts: [codec.encode(t) for t in ts]},
+                  Goal(min_ratio=1.5), per_item=False)
+
 Settings from the environment:
 - ``BENCH_TIME``: seconds each measurement aims at (default 0.75; repetitions are chosen so that
   one measurement of ours or of the baseline takes about this long, with at least 3);
@@ -20,6 +29,26 @@ from dataclasses import dataclass, field
 from typing import Callable
 
 MB = 1_000_000
+
+
+def utf8_size(data: str | list[str]) -> int:
+    if isinstance(data, str):
+        return len(data.encode())
+    return sum(len(t.encode()) for t in data)
+
+
+def _fresh_str(text: str) -> str:
+    # Slicing and concatenation build a new object (no cached UTF-8); `text + ""` would not.
+    return text[:-1] + text[-1:] if len(text) > 1 else text
+
+
+def fresh(data):
+    """New str objects with the same contents as ``data`` (a str or a list of str)."""
+    if isinstance(data, str):
+        return _fresh_str(data)
+    if isinstance(data, list):
+        return [_fresh_str(t) if isinstance(t, str) else t for t in data]
+    return data
 
 
 @dataclass(frozen=True)
@@ -71,20 +100,32 @@ class Harness:
 
     # ---- timing --------------------------------------------------------------------------------
 
-    def time(self, fn: Callable[[], object]) -> Timing:
-        """Best of N calls of ``fn``; N makes the whole measurement take about ``target`` seconds."""
+    def time(self, fn: Callable[[object], object], data: object, per_item: bool) -> Timing:
+        """Best of N timed runs of ``fn`` over ``data``; N makes the whole measurement take about
+        ``target`` seconds. Each run gets fresh copies of the texts, made untimed: CPython caches a
+        str's UTF-8 form on first request, which a native callee would otherwise get for free
+        from the second run on, unlike any real workload."""
         gc_was_enabled = gc.isenabled()
         gc.disable()
         try:
-            t0 = time.perf_counter()
-            fn()  # warm-up, also the estimate
-            first = time.perf_counter() - t0
-            reps = max(3, min(1000, math.ceil(self.target / max(first, 1e-9))))
-            best = first
-            for _ in range(reps):
-                t0 = time.perf_counter()
-                fn()
-                best = min(best, time.perf_counter() - t0)
+            best = math.inf
+            reps = 0
+            budget = None
+            while budget is None or reps < budget:
+                x = fresh(data)
+                if per_item:
+                    t0 = time.perf_counter()
+                    for item in x:  # type: ignore[attr-defined]
+                        fn(item)
+                    elapsed = time.perf_counter() - t0
+                else:
+                    t0 = time.perf_counter()
+                    fn(x)
+                    elapsed = time.perf_counter() - t0
+                best = min(best, elapsed)
+                reps += 1
+                if budget is None:  # the first run is the warm-up and the estimate
+                    budget = 1 + max(3, min(1000, math.ceil(self.target / max(elapsed, 1e-9))))
             return Timing(best, reps)
         finally:
             if gc_was_enabled:
@@ -103,34 +144,38 @@ class Harness:
         self.failures.append(f"{name}: {text}")
         self.rows.append(Row(name, "-", met="ERROR"))
 
-    def skip(self, name: str, size: str, reason: str) -> None:
-        self.rows.append(Row(name, size, met=f"skipped ({reason})"))
-
     def compare(
         self,
         name: str,
-        nbytes: int,
-        ours: Callable[[], object] | None,
-        baselines: dict[str, Callable[[], object]],
+        data: str | list[str],
+        ours: Callable[[object], object] | None,
+        baselines: dict[str, Callable[[object], object]],
         goal: Goal,
         *,
-        calls: int | None = None,
+        per_item: bool | None = None,
+        nbytes: int | None = None,
         status: str = "real",
     ) -> None:
-        """Times ``ours`` against the fastest of ``baselines`` on an input of ``nbytes`` UTF-8 bytes
-        (``calls`` per-call invocations when the input is a list of short texts).
+        """Times ``ours`` against the fastest of ``baselines``, each a one-argument callable.
 
+        ``data`` is one text or a list of texts; with ``per_item`` (the default for a list) each
+        callable is called once per text in a plain loop, otherwise once with the whole ``data``
+        (a batch call). Throughput counts ``nbytes``, by default the UTF-8 size of ``data``.
         ``status`` is "real", "placeholder" (timed, but the goal is not judged) or "missing: ..."
         (only the baselines are timed)."""
         if not self.wanted(name):
             return
-        size = f"{nbytes / MB:.2f} MB" + (f" / {calls} calls" if calls else "")
+        if per_item is None:
+            per_item = isinstance(data, list)
+        if nbytes is None:
+            nbytes = utf8_size(data)
+        calls = len(data) if isinstance(data, list) else None
+        size = f"{nbytes / MB:.2f} MB" + (f" / {calls} texts" if calls else "")
         row = Row(name, size, goal=goal.describe())
         try:
-            base_times = {label: self.time(fn) for label, fn in baselines.items()}
+            base_times = {label: self.time(fn, data, per_item) for label, fn in baselines.items()}
             base_label, base = min(base_times.items(), key=lambda kv: kv[1].best)
-            base_mbps = nbytes / base.best / MB
-            row.baseline = self._rate(base_mbps, base.best, calls)
+            row.baseline = self._rate(nbytes / base.best / MB, base.best, calls if per_item else None)
             if len(base_times) > 1:
                 others = ", ".join(
                     f"{label} {nbytes / t.best / MB:.1f}" for label, t in base_times.items() if label != base_label
@@ -140,10 +185,10 @@ class Harness:
                 row.met = f"n/a ({status})"
                 self.rows.append(row)
                 return
-            t = self.time(ours)
+            t = self.time(ours, data, per_item)
             mbps = nbytes / t.best / MB
             ratio = base.best / t.best
-            row.ours = self._rate(mbps, t.best, calls)
+            row.ours = self._rate(mbps, t.best, calls if per_item else None)
             row.ratio = f"{ratio:.2f}x"
             if status != "real":
                 row.met = f"n/a ({status})"
