@@ -73,6 +73,7 @@ def _condition(kind: str, cond: str) -> re.Pattern[str]:
 
 def read_aff(path: Path = AFF_PATH) -> AffixFile:
     aff = AffixFile()
+    raw: list[tuple[str, str, str, str, str, str]] = []  # continuation aliases may come later
     for line in path.read_text(encoding="utf-8").splitlines():
         f = line.split()
         if not f:
@@ -80,21 +81,21 @@ def read_aff(path: Path = AFF_PATH) -> AffixFile:
         if f[0] == "AF" and len(f) >= 2 and not f[1].isdigit():
             aff.aliases.append(_split_flags(f[1]))
         elif f[0] in ("PFX", "SFX") and len(f) >= 4:
-            kind, flag = f[0], f[1]
-            if len(f) == 4 and f[2] in ("Y", "N") and f[3].isdigit():
-                aff.cross[flag] = f[2] == "Y"
-                aff.rules.setdefault(flag, [])
+            if len(f) == 4 and f[2] in ("Y", "N") and f[3].isdigit():  # class header
+                aff.cross[f[1]] = f[2] == "Y"
                 continue
-            strip = "" if f[2] == "0" else f[2]
             add, _, cont = f[3].partition("/")
-            add = "" if add == "0" else add
-            cond = f[4] if len(f) >= 5 else "."
-            rule = AffixRule(kind, flag, strip, add, (), _condition(kind, cond))
-            aff.rules.setdefault(flag, []).append((rule, cont))  # continuation resolved below
-    for flag, rules in aff.rules.items():
-        aff.rules[flag] = [
-            AffixRule(r.kind, r.flag, r.strip, r.add, aff.flags(cont), r.condition) for r, cont in rules
-        ]
+            raw.append((f[0], f[1], f[2], add, cont, f[4] if len(f) >= 5 else "."))
+    for kind, flag, strip, add, cont, cond in raw:
+        rule = AffixRule(
+            kind,
+            flag,
+            "" if strip == "0" else strip,
+            "" if add == "0" else add,
+            aff.flags(cont),
+            _condition(kind, cond),
+        )
+        aff.rules.setdefault(flag, []).append(rule)
     return aff
 
 

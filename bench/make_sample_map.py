@@ -165,6 +165,7 @@ def write_examples(directory: Path = EXAMPLES_DIR) -> None:
 
 
 def main() -> int:
+    corpus.sentences()  # fills the rest of the cache
     m = sample_map()
     basic = sum(1 for c in m.values() if ord(c) <= BASIC_PUA[1])
     print(f"sample map: {len(m)} entries ({basic} basic PUA, {len(m) - basic} plane 15) in {corpus.CACHE_DIR}")
