@@ -21,6 +21,10 @@ REGISTERED = [
     "is_pua",
     "version",
     "decode_bytes",
+    "encrypt_morf_map",
+    "encrypt_morf_map_binary",
+    "is_binary_morf_map",
+    "convert_enc_to_bin",
     "__version__",
 ]
 CLASSES = [T.SarfCodec, T.NormalizationConfig]

@@ -6,7 +6,8 @@
 //   2. argument binding
 //   3. argument and result conversion
 //   4. class machinery (access counter, heap types)
-//   5. SarfCodec
+//   5. SarfCodec, with the map file operations (its loaders and writers and
+//      the module's map tools)
 //   6. NormalizationConfig
 //   7. module functions
 //   8. module initialisation and the registration table
@@ -22,9 +23,11 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "talvik/chars.hpp"
 #include "talvik/codec.hpp"
+#include "talvik/crypto.hpp"
 #include "talvik/decoder.hpp"
 #include "talvik/encoder.hpp"
 #include "talvik/error.hpp"
@@ -650,6 +653,161 @@ PyObject* codec_roundtrip(PyObject* self, PyObject* const* args, Py_ssize_t narg
                            [](const SarfCodec& c, std::string_view t) { return roundtrip_result(c.roundtrip(t)); });
 }
 
+// --- batches: the only operations that release the interpreter lock -------
+
+// Releases the lock for its lifetime and takes it back on every path out,
+// exceptions included, before anything can reach Python again.
+class ReleasedLock {
+ public:
+  ReleasedLock() noexcept : state_(PyEval_SaveThread()) {}
+  ReleasedLock(const ReleasedLock&) = delete;
+  ReleasedLock& operator=(const ReleasedLock&) = delete;
+  ~ReleasedLock() { PyEval_RestoreThread(state_); }
+
+ private:
+  PyThreadState* state_;
+};
+
+// The UTF-8 of every text, viewed in place. A strong reference to each str
+// keeps its UTF-8 alive while the lock is released, even if another thread
+// empties the list meanwhile; str objects themselves never change.
+struct TextBatch {
+  std::vector<std::string_view> views;
+  std::vector<Ref> owners;
+};
+
+bool to_text_batch(PyObject* o, TextBatch& out) {
+  std::size_t size_hint = 0;
+  return for_each_item(
+      o,
+      [&](PyObject* item) {
+        if (out.views.empty() && size_hint > 0) {
+          out.views.reserve(size_hint);
+          out.owners.reserve(size_hint);
+        }
+        std::string_view text;
+        if (!to_text(item, text)) return false;
+        out.views.push_back(text);
+        out.owners.emplace_back(Py_NewRef(item));
+        return true;
+      },
+      &size_hint);
+}
+
+// num_threads: None or omitted means no request.
+bool to_thread_request(PyObject* o, SarfCodec::ThreadRequest& out) {
+  if (o == nullptr || o == Py_None) return true;
+  std::uint64_t count = 0;
+  if (!to_count(o, count)) return false;
+  out = count;
+  return true;
+}
+
+constexpr const char* const kBatchParams[] = {"texts", "num_threads"};
+
+// Arguments are converted with the lock held; the codec runs with it released;
+// the result list is built in input order once the lock is back.
+template <class Run, class ToPython>
+PyObject* codec_batch(const Params& params, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                      PyObject* kwnames, Run run, ToPython to_python) {
+  Bound bound;
+  if (!bind(params, args, nargs, kwnames, bound)) return nullptr;
+  Access access;
+  if (!access.shared(self)) return nullptr;
+  TextBatch batch;
+  SarfCodec::ThreadRequest request;
+  if (!convert("texts", [&] { return to_text_batch(bound[0], batch); }) ||
+      !convert("num_threads", [&] { return to_thread_request(bound[1], request); })) {
+    return nullptr;
+  }
+  const SarfCodec& codec = core_of<SarfCodec>(self);
+  auto results = [&] {
+    ReleasedLock unlocked;
+    return run(codec, std::span<const std::string_view>(batch.views), request);
+  }();
+  if (!results) {
+    raise_internal_failure(results.error().c_str());
+    return nullptr;
+  }
+  Ref list(PyList_New(static_cast<Py_ssize_t>(results->size())));
+  if (!list) return nullptr;
+  for (std::size_t i = 0; i < results->size(); ++i) {
+    PyObject* item = to_python((*results)[i]);
+    if (item == nullptr) return nullptr;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+  }
+  return list.release();
+}
+
+PyObject* codec_encode_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr Params params{"SarfCodec.encode_batch()", kBatchParams, 1};
+  return codec_batch(
+      params, self, args, nargs, kwnames,
+      [](const SarfCodec& c, std::span<const std::string_view> t, auto n) { return c.encode_batch(t, n); },
+      [](const std::string& s) { return str_result(s); });
+}
+
+PyObject* codec_decode_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr Params params{"SarfCodec.decode_batch()", kBatchParams, 1};
+  return codec_batch(
+      params, self, args, nargs, kwnames,
+      [](const SarfCodec& c, std::span<const std::string_view> t, auto n) { return c.decode_batch(t, n); },
+      [](const std::string& s) { return str_result(s); });
+}
+
+PyObject* codec_roundtrip_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr Params params{"SarfCodec.roundtrip_batch()", kBatchParams, 1};
+  return codec_batch(
+      params, self, args, nargs, kwnames,
+      [](const SarfCodec& c, std::span<const std::string_view> t, auto n) { return c.roundtrip_batch(t, n); },
+      [](const talvik::RoundtripResult& r) { return roundtrip_result(r); });
+}
+
+constexpr const char* kEncodeBatchDoc =
+    "encode_batch($self, texts, num_threads=None)\n--\n\n"
+    "Encode a batch of texts in parallel (releases GIL)\n"
+    "\n"
+    "Processes multiple texts concurrently on the thread pool, providing 3-5x\n"
+    "throughput improvement on multi-core systems.\n"
+    "\n"
+    "Args:\n"
+    "    texts: List of texts to encode\n"
+    "    num_threads: Number of threads to use (default: CPU count)\n"
+    "\n"
+    "Returns:\n"
+    "    List of encoded strings in the same order as input\n"
+    "\n"
+    "Example:\n"
+    "    >>> encoded = codec.encode_batch(texts, num_threads=8)";
+
+constexpr const char* kDecodeBatchDoc =
+    "decode_batch($self, texts, num_threads=None)\n--\n\n"
+    "Decode a batch of texts in parallel (releases GIL)\n"
+    "\n"
+    "Processes multiple texts concurrently on the thread pool, providing 3-5x\n"
+    "throughput improvement on multi-core systems.\n"
+    "\n"
+    "Args:\n"
+    "    texts: List of encoded texts to decode\n"
+    "    num_threads: Number of threads to use (default: CPU count)\n"
+    "\n"
+    "Returns:\n"
+    "    List of decoded strings in the same order as input\n"
+    "\n"
+    "Example:\n"
+    "    >>> decoded = codec.decode_batch(encoded, num_threads=8)";
+
+constexpr const char* kRoundtripBatchDoc =
+    "roundtrip_batch($self, texts, num_threads=None)\n--\n\n"
+    "Roundtrip test a batch of texts in parallel (releases GIL)\n"
+    "\n"
+    "Args:\n"
+    "    texts: List of texts to roundtrip test\n"
+    "    num_threads: Number of threads to use (default: CPU count)\n"
+    "\n"
+    "Returns:\n"
+    "    List of (normalized, decoded, is_consistent) tuples";
+
 PyObject* codec_stats(PyObject* self, PyObject*) {
   Access access;
   if (!access.shared(self)) return nullptr;
@@ -680,13 +838,239 @@ PyObject* codec_repr(PyObject* self) {
   return PyUnicode_FromFormat("SarfCodec(morphemes=%zu)", core_of<SarfCodec>(self).num_morphemes());
 }
 
+// ---------------------------------------------------------------------------
+// Map file operations: the codec's loaders and writers and the module's map
+// tools. Each is one core call; the operation, not the error kind, picks the
+// exception class.
+// ---------------------------------------------------------------------------
+
+constexpr const char* const kLoadParams[] = {"path", "normalization"};
+constexpr const char* const kPathParam[] = {"path"};
+constexpr const char* const kEncryptEncParams[] = {"input_json", "output_enc"};
+constexpr const char* const kEncryptBinParams[] = {"input_json", "output_bin"};
+constexpr const char* const kConvertParams[] = {"input_enc", "output_bin"};
+
+// The map tools fail by stage: reading or writing a file is an OSError, the
+// map's content (JSON text, decryption, encryption) a ValueError.
+std::nullptr_t raise_map_tool_error(const talvik::MapToolError& error) {
+  PyObject* type = error.stage == talvik::MapToolError::Stage::Content ? PyExc_ValueError : PyExc_OSError;
+  Ref text(PyUnicode_FromStringAndSize(error.message.data(), static_cast<Py_ssize_t>(error.message.size())));
+  if (text) PyErr_SetObject(type, text.get());
+  return nullptr;
+}
+
+template <talvik::Result<talvik::MorphemeMap> (*Load)(std::string_view)>
+PyObject* codec_load(const Params& params, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  Bound bound;
+  if (!bind(params, args, nargs, kwnames, bound)) return nullptr;
+  std::string_view path;
+  talvik::NormalizationLevel level;
+  if (!convert("path", [&] { return to_text(bound[0], path); }) ||
+      !convert("normalization", [&] { return to_level(bound[1], level); })) {
+    return nullptr;
+  }
+  auto map = Load(path);
+  if (!map) return raise_core_error(PyExc_OSError, map.error());
+  return wrap(g_codec_type, new SarfCodec(std::move(*map), level));
+}
+
+PyObject* codec_from_encrypted(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr Params params{"SarfCodec.from_encrypted()", kLoadParams, 1};
+  return codec_load<talvik::load_morf_map>(params, args, nargs, kwnames);
+}
+
+PyObject* codec_from_binary(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr Params params{"SarfCodec.from_binary()", kLoadParams, 1};
+  return codec_load<talvik::load_binary_morf_map>(params, args, nargs, kwnames);
+}
+
+template <talvik::Result<void> (*Save)(const talvik::MorphemeMap&, std::string_view)>
+PyObject* codec_save(const Params& params, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                     PyObject* kwnames) {
+  Bound bound;
+  if (!bind(params, args, nargs, kwnames, bound)) return nullptr;
+  Access access;
+  if (!access.shared(self)) return nullptr;
+  std::string_view path;
+  if (!convert("path", [&] { return to_text(bound[0], path); })) return nullptr;
+  if (auto saved = Save(core_of<SarfCodec>(self).map(), path); !saved) {
+    return raise_core_error(PyExc_OSError, saved.error());
+  }
+  Py_RETURN_NONE;
+}
+
+PyObject* codec_encrypt_to_file(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr Params params{"SarfCodec.encrypt_to_file()", kPathParam, 1};
+  return codec_save<talvik::save_encrypted_morf_map>(params, self, args, nargs, kwnames);
+}
+
+PyObject* codec_encrypt_to_binary_file(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr Params params{"SarfCodec.encrypt_to_binary_file()", kPathParam, 1};
+  return codec_save<talvik::save_binary_morf_map>(params, self, args, nargs, kwnames);
+}
+
+// Two paths in, a count out: encrypt_morf_map, encrypt_morf_map_binary, convert_enc_to_bin.
+template <class Tool>
+PyObject* map_tool(const Params& params, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Tool tool) {
+  Bound bound;
+  if (!bind(params, args, nargs, kwnames, bound)) return nullptr;
+  std::string_view input, output;
+  if (!convert(params.names[0], [&] { return to_text(bound[0], input); }) ||
+      !convert(params.names[1], [&] { return to_text(bound[1], output); })) {
+    return nullptr;
+  }
+  const talvik::MapToolResult<std::size_t> count = tool(input, output);
+  if (!count) return raise_map_tool_error(count.error());
+  return PyLong_FromSize_t(*count);
+}
+
+PyObject* encrypt_morf_map_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr Params params{"encrypt_morf_map()", kEncryptEncParams, 2};
+  return map_tool(params, args, nargs, kwnames, [](std::string_view in, std::string_view out) {
+    return talvik::encrypt_morf_map_file(in, out, talvik::MapContainer::Encrypted);
+  });
+}
+
+PyObject* encrypt_morf_map_binary_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr Params params{"encrypt_morf_map_binary()", kEncryptBinParams, 2};
+  return map_tool(params, args, nargs, kwnames, [](std::string_view in, std::string_view out) {
+    return talvik::encrypt_morf_map_file(in, out, talvik::MapContainer::Binary);
+  });
+}
+
+PyObject* convert_enc_to_bin_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr Params params{"convert_enc_to_bin()", kConvertParams, 2};
+  return map_tool(params, args, nargs, kwnames, talvik::convert_enc_to_bin);
+}
+
+PyObject* is_binary_morf_map_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  static constexpr Params params{"is_binary_morf_map()", kPathParam, 1};
+  Bound bound;
+  if (!bind(params, args, nargs, kwnames, bound)) return nullptr;
+  std::string_view path;
+  if (!convert("path", [&] { return to_text(bound[0], path); })) return nullptr;
+  return bool_result(talvik::is_binary_morf_map(path));
+}
+
+constexpr const char* kFromEncryptedDoc =
+    "from_encrypted(path, normalization=\"medium\")\n--\n\n"
+    "Load codec from encrypted file (.enc or .bin)\n"
+    "Auto-detects format based on magic bytes\n"
+    "\n"
+    "Args:\n"
+    "    path: Path to encrypted morf_map file (.enc or .bin)\n"
+    "    normalization: Normalization level (\"light\", \"medium\", \"aggressive\")\n"
+    "\n"
+    "Example:\n"
+    "    >>> codec = SarfCodec.from_encrypted(\"morf_map.bin\")\n"
+    "    >>> codec = SarfCodec.from_encrypted(\"morf_map.enc\", \"aggressive\")";
+
+constexpr const char* kFromBinaryDoc =
+    "from_binary(path, normalization=\"medium\")\n--\n\n"
+    "Load codec from binary morf_map file (.bin)\n"
+    "Explicit method for binary format\n"
+    "\n"
+    "Args:\n"
+    "    path: Path to binary morf_map file (.bin)\n"
+    "    normalization: Normalization level (\"light\", \"medium\", \"aggressive\")";
+
+constexpr const char* kEncryptToFileDoc =
+    "encrypt_to_file($self, path)\n--\n\n"
+    "Encrypt and save morf_map to .enc file (legacy JSON format)\n"
+    "Creates a .enc file that can only be read by this library\n"
+    "\n"
+    "Args:\n"
+    "    path: Path to output .enc file";
+
+constexpr const char* kEncryptToBinaryFileDoc =
+    "encrypt_to_binary_file($self, path)\n--\n\n"
+    "Encrypt and save morf_map to .bin file (recommended binary format)\n"
+    "Creates a .bin file with strongest IP protection\n"
+    "\n"
+    "Args:\n"
+    "    path: Path to output .bin file";
+
+constexpr const char* kEncryptMorfMapDoc =
+    "encrypt_morf_map(input_json, output_enc)\n--\n\n"
+    "Encrypt a morf_map JSON file to an encrypted .enc file (legacy format)\n"
+    "The encrypted file can only be read by this library.\n"
+    "\n"
+    "Args:\n"
+    "    input_json: Path to input JSON file with morpheme map\n"
+    "    output_enc: Path to output .enc file\n"
+    "\n"
+    "Returns:\n"
+    "    Number of morphemes in the map";
+
+constexpr const char* kEncryptMorfMapBinaryDoc =
+    "encrypt_morf_map_binary(input_json, output_bin)\n--\n\n"
+    "Encrypt a morf_map JSON file to binary format (.bin)\n"
+    "This is the recommended format for strongest IP protection:\n"
+    "- No recognizable JSON structure\n"
+    "- Raw binary data (33% smaller than base64)\n"
+    "- Magic bytes \"SARF\" only identify the file type\n"
+    "\n"
+    "Args:\n"
+    "    input_json: Path to input JSON file with morpheme map\n"
+    "    output_bin: Path to output .bin file\n"
+    "\n"
+    "Returns:\n"
+    "    Number of morphemes in the map\n"
+    "\n"
+    "Example:\n"
+    "    >>> count = encrypt_morf_map_binary(\"morf_map.json\", \"morf_map.bin\")\n"
+    "    >>> print(count)\n"
+    "    1234";
+
+constexpr const char* kIsBinaryMorfMapDoc =
+    "is_binary_morf_map(path)\n--\n\n"
+    "Check if a file is a valid binary morf_map (.bin format)\n"
+    "\n"
+    "Args:\n"
+    "    path: Path to the file to check\n"
+    "\n"
+    "Returns:\n"
+    "    True if file has SARF magic bytes, False otherwise\n"
+    "\n"
+    "Example:\n"
+    "    >>> is_binary_morf_map(\"morf_map.bin\")\n"
+    "    True\n"
+    "    >>> is_binary_morf_map(\"morf_map.enc\")\n"
+    "    False";
+
+constexpr const char* kConvertEncToBinDoc =
+    "convert_enc_to_bin(input_enc, output_bin)\n--\n\n"
+    "Convert a .enc file to .bin format\n"
+    "\n"
+    "Args:\n"
+    "    input_enc: Path to input .enc file\n"
+    "    output_bin: Path to output .bin file\n"
+    "\n"
+    "Returns:\n"
+    "    Number of morphemes in the map";
+
+PyMethodDef g_encrypt_morf_map_def = fast_method<encrypt_morf_map_impl>("encrypt_morf_map", kEncryptMorfMapDoc);
+PyMethodDef g_encrypt_morf_map_binary_def =
+    fast_method<encrypt_morf_map_binary_impl>("encrypt_morf_map_binary", kEncryptMorfMapBinaryDoc);
+PyMethodDef g_is_binary_morf_map_def =
+    fast_method<is_binary_morf_map_impl>("is_binary_morf_map", kIsBinaryMorfMapDoc);
+PyMethodDef g_convert_enc_to_bin_def =
+    fast_method<convert_enc_to_bin_impl>("convert_enc_to_bin", kConvertEncToBinDoc);
+
 PyMethodDef g_codec_methods[] = {
+    fast_method<codec_from_encrypted>("from_encrypted", kFromEncryptedDoc, METH_STATIC),
+    fast_method<codec_from_binary>("from_binary", kFromBinaryDoc, METH_STATIC),
+    fast_method<codec_encrypt_to_file>("encrypt_to_file", kEncryptToFileDoc),
+    fast_method<codec_encrypt_to_binary_file>("encrypt_to_binary_file", kEncryptToBinaryFileDoc),
     fast_method<codec_encode>("encode", "encode($self, text)\n--\n\nEncode text (normalize + morpheme -> PUA)"),
     fast_method<codec_decode>("decode",
                               "decode($self, text)\n--\n\nDecode text (byte decode + PUA -> morpheme + post-process)"),
     fast_method<codec_normalize>("normalize", "normalize($self, text)\n--\n\nNormalize text only"),
     fast_method<codec_roundtrip>("roundtrip", "roundtrip($self, text)\n--\n\nRoundtrip test"),
     noargs_method<codec_stats>("stats", "stats($self)\n--\n\nGet statistics as dict"),
+    fast_method<codec_encode_batch>("encode_batch", kEncodeBatchDoc),
+    fast_method<codec_decode_batch>("decode_batch", kDecodeBatchDoc),
+    fast_method<codec_roundtrip_batch>("roundtrip_batch", kRoundtripBatchDoc),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -942,6 +1326,10 @@ bool register_all(PyObject* module) {
          register_function(module, all, &g_is_pua_def) &&                            // 8
          register_function(module, all, &g_version_def) &&                           // 9
          register_function(module, all, &g_decode_bytes_def) &&                      // 10
+         register_function(module, all, &g_encrypt_morf_map_def) &&                  // 11
+         register_function(module, all, &g_encrypt_morf_map_binary_def) &&           // 12
+         register_function(module, all, &g_is_binary_morf_map_def) &&                // 13
+         register_function(module, all, &g_convert_enc_to_bin_def) &&                // 14
          register_attribute(module, all, "__version__", PyUnicode_FromString(kVersion));  // 15
 }
 

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "talvik/parallel.hpp"
+
 namespace talvik {
 
 RoundtripResult roundtrip(const SarfEncoder& encoder, const SarfDecoder& decoder, std::string_view text) {
@@ -14,5 +16,33 @@ RoundtripResult roundtrip(const SarfEncoder& encoder, const SarfDecoder& decoder
 
 SarfCodec::SarfCodec(MorphemeMap map, NormalizationLevel level)
     : map_(std::move(map)), encoder_(map_, level), decoder_(map_) {}
+
+namespace {
+
+// Results are written straight into their final slots; workers never share one.
+template <class T, class Op>
+SarfCodec::Batch<T> map_texts(std::span<const std::string_view> texts, SarfCodec::ThreadRequest num_threads, Op op) {
+  std::vector<T> out(texts.size());
+  auto done = parallel::run(num_threads, texts.size(), [&](std::size_t i) { out[i] = op(texts[i]); });
+  if (!done) return std::unexpected(std::move(done.error()));
+  return out;
+}
+
+}  // namespace
+
+SarfCodec::Batch<std::string> SarfCodec::encode_batch(std::span<const std::string_view> texts,
+                                                      ThreadRequest num_threads) const {
+  return map_texts<std::string>(texts, num_threads, [this](std::string_view t) { return encode(t); });
+}
+
+SarfCodec::Batch<std::string> SarfCodec::decode_batch(std::span<const std::string_view> texts,
+                                                      ThreadRequest num_threads) const {
+  return map_texts<std::string>(texts, num_threads, [this](std::string_view t) { return decode(t); });
+}
+
+SarfCodec::Batch<RoundtripResult> SarfCodec::roundtrip_batch(std::span<const std::string_view> texts,
+                                                             ThreadRequest num_threads) const {
+  return map_texts<RoundtripResult>(texts, num_threads, [this](std::string_view t) { return roundtrip(t); });
+}
 
 }  // namespace talvik

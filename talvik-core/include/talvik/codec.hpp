@@ -1,7 +1,12 @@
 #pragma once
 
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "talvik/decoder.hpp"
 #include "talvik/encoder.hpp"
@@ -31,6 +36,18 @@ class SarfCodec {
   [[nodiscard]] RoundtripResult roundtrip(std::string_view text) const {
     return talvik::roundtrip(encoder_, decoder_, text);
   }
+
+  // The batch forms run one operation per text on the thread pool: the shared
+  // pool without a request, else a pool of `num_threads` workers built for the
+  // call (0: the default count). Result i belongs to text i. The error is a pool
+  // that could not be built; an exception inside a worker is rethrown.
+  using ThreadRequest = std::optional<std::uint64_t>;
+  template <class T>
+  using Batch = std::expected<std::vector<T>, std::string>;
+  [[nodiscard]] Batch<std::string> encode_batch(std::span<const std::string_view> texts, ThreadRequest num_threads) const;
+  [[nodiscard]] Batch<std::string> decode_batch(std::span<const std::string_view> texts, ThreadRequest num_threads) const;
+  [[nodiscard]] Batch<RoundtripResult> roundtrip_batch(std::span<const std::string_view> texts,
+                                                       ThreadRequest num_threads) const;
 
   [[nodiscard]] const MorphemeMap& map() const noexcept { return map_; }
   [[nodiscard]] std::size_t num_morphemes() const noexcept { return map_.size(); }

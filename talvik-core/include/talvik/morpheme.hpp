@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -66,14 +67,42 @@ class MorphemeTrie {
   [[nodiscard]] std::size_t entry_count() const noexcept { return entry_count_; }
 
   // Leftmost-longest replacement over the bytes of `text`. Output is
-  // well-formed UTF-8 whenever the text and the trie's strings are.
+  // well-formed UTF-8 whenever the text and the trie's strings are; a trie
+  // with an ill-formed key or value turns every ill-formed sequence of the
+  // output into U+FFFD. With no entries, returns a copy of the text.
   [[nodiscard]] std::string replace_longest(std::string_view text) const;
 
  private:
+  // A link names a node and carries what a step of the walk needs to know about
+  // it, so that each step loads one word: bits 0-31 the offset of the node's
+  // record in nodes_ (0: no node), bits 32-39 `lo`, bits 40-48 `width`, bit 49
+  // dense.
+  // A record is a run of 64-bit words. [0] says which value a walk that stops
+  // at this node takes: that of the deepest node from the root to this one
+  // that holds a value, as 1 + index into values_ (bits 0-31; 0 for none) and
+  // that node's depth, the key length (bits 32-63). The walk thus remembers
+  // nothing on its way and reads one word where it stops. Then, dense: `width`
+  // links, one per byte from lo to lo + width - 1 (0 where there is no child);
+  // sparse: `width` labels in ascending order, eight to a word, followed by
+  // `width` links. The root's record, at offset 0, is the one word [0] (the
+  // empty key's value is never taken, so it stays 0); the root's children are
+  // in root_links_, so offset 0 never names a child.
+  using Link = std::uint64_t;
+  struct ValueRef {
+    std::size_t offset;  // into pool_
+    std::size_t length;
+  };
+
+  [[nodiscard]] Link child(Link node, unsigned char byte) const noexcept;
+
   std::size_t entry_count_ = 0;
-  // Representation is private to morpheme.cpp.
-  struct Node;
-  std::vector<std::uint32_t> root_;  // placeholder; the implementation defines the real layout
+  std::array<Link, 256> root_links_{};  // the root's child per byte, 0 for none
+  std::vector<std::uint64_t> nodes_;
+  std::vector<ValueRef> values_;
+  std::string pool_;
+  // Set when some key or value is ill-formed UTF-8, which only a C++ caller can
+  // produce; replace_longest then repairs its output.
+  bool repair_output_ = false;
 };
 
 }  // namespace talvik
