@@ -161,7 +161,7 @@ class Harness:
         ``data`` is one text or a list of texts; with ``per_item`` (the default for a list) each
         callable is called once per text in a plain loop, otherwise once with the whole ``data``
         (a batch call). Throughput counts ``nbytes``, by default the UTF-8 size of ``data``.
-        ``status`` is "real", "placeholder" (timed, but the goal is not judged) or "missing: ..."
+        ``status`` is "real", "placeholder..." (timed, but the goal is not judged) or "missing..."
         (only the baselines are timed)."""
         if not self.wanted(name):
             return
@@ -182,7 +182,7 @@ class Harness:
                 )
                 self.note(f"{name}: baseline = {base_label}; other formulations (MB/s): {others}")
             if ours is None or status.startswith("missing"):
-                row.met = f"n/a ({status})"
+                row.met = f"n/a ({status.split(':')[0]})"
                 self.rows.append(row)
                 return
             t = self.time(ours, data, per_item)
@@ -191,7 +191,7 @@ class Harness:
             row.ours = self._rate(mbps, t.best, calls if per_item else None)
             row.ratio = f"{ratio:.2f}x"
             if status != "real":
-                row.met = f"n/a ({status})"
+                row.met = f"n/a ({status.split(':')[0]})"
             elif goal.min_ratio is None and goal.min_mbps is None:
                 row.met = "-"
             elif goal.met(mbps, ratio):
