@@ -187,6 +187,8 @@ def _child_batch(texts):
     return T.SarfCodec(MAP).encode_batch(texts)
 
 
+# Forking a process that has pool threads is exactly the case under test.
+@pytest.mark.filterwarnings("ignore:This process .* is multi-threaded:DeprecationWarning")
 def test_multiprocessing_fork_workers(codec):
     codec.encode_batch(TEXTS)  # the shared pool exists before the fork
     ctx = multiprocessing.get_context("fork")

@@ -5,7 +5,9 @@
 #include <string_view>
 
 // Folding Arabic spelling variants together: by a named level (codec) or by a
-// settings record (tokenizer). Input is well-formed UTF-8; nothing here fails.
+// settings record (tokenizer). Input is UTF-8; nothing here fails. Ill-formed
+// bytes are never read past and pass through unchanged (each maximal
+// ill-formed subpart is copied as it is and never matches a fold).
 namespace talvik {
 
 enum class NormalizationLevel : std::uint8_t { Light = 0, Medium = 1, Aggressive = 2 };
@@ -39,13 +41,16 @@ struct NormalizationSettings {
   [[nodiscard]] static char32_t dash_table(char32_t c) noexcept;
 };
 
-// The fixed sequence of folds that a level selects, fused into one pass.
+// The fixed sequence of folds that a level selects, fused into one pass. The
+// result is never longer than the text.
 [[nodiscard]] std::string normalize_with_level(std::string_view text, NormalizationLevel level);
 
 // One pass of the per-character rules of a settings record.
 [[nodiscard]] std::string normalize_chars(std::string_view text, const NormalizationSettings& settings);
 
-// Unicode form, then normalize_chars, then the whitespace mode.
+// Unicode form, then normalize_chars, then the whitespace mode. The Unicode
+// form is applied to each well-formed run on its own, so ill-formed bytes stay
+// where they are and nothing composes across them.
 [[nodiscard]] std::string normalize_with_settings(std::string_view text, const NormalizationSettings& settings);
 
 // The Unicode White_Space property.
