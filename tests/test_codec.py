@@ -97,3 +97,19 @@ def test_every_str_gives_a_result(text):
         assert type(result) is str
     expected, decoded, ok = codec.roundtrip(text)
     assert type(expected) is str and type(decoded) is str and ok is (expected == decoded)
+
+
+def test_texts_do_not_keep_a_utf8_copy_after_the_call():
+    # The interpreter would cache a UTF-8 copy on every non-ASCII str it
+    # encodes; for a corpus held in memory that doubles its size.
+    import sys
+
+    codec = T.SarfCodec(MAP)
+    texts = [AL + KITAB + " " + str(i) for i in range(3)] + ["caf\u00e9", "\U0001f600"]
+    sizes = [sys.getsizeof(t) for t in texts]
+    codec.encode(texts[0])
+    codec.decode(texts[1])
+    codec.encode_batch(texts)
+    T.normalize(texts[2])
+    T.SarfCodec({texts[3]: texts[4]})
+    assert [sys.getsizeof(t) for t in texts] == sizes

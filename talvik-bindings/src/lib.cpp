@@ -277,20 +277,34 @@ bool out_of_range() {
   return false;
 }
 
-// text: a str (or subclass) as UTF-8, viewed in place. The view lives as long
-// as the str object does; a lone surrogate raises the interpreter's UnicodeEncodeError.
-bool to_text(PyObject* o, std::string_view& out) {
+// text: a str (or subclass) as UTF-8. ASCII strs are viewed in place (their
+// storage is UTF-8 already). The others are encoded into a temporary bytes
+// object held for the call, not into the UTF-8 copy that the interpreter would
+// otherwise cache on the user's str for its whole life: a corpus of gigabytes
+// must not double in memory because it passed through us. A lone surrogate
+// raises the interpreter's own UnicodeEncodeError.
+struct Text {
+  std::string_view view;
+  Ref owner;  // the bytes object the view points into, if any
+};
+
+bool to_text(PyObject* o, Text& out) {
   if (!PyUnicode_Check(o)) return type_mismatch(o, "str");
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(o, &size);
-  if (data == nullptr) return false;
-  out = std::string_view(data, static_cast<std::size_t>(size));
+  if (PyUnicode_IS_ASCII(o)) {
+    out.view = std::string_view(static_cast<const char*>(PyUnicode_DATA(o)),
+                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(o)));
+    return true;
+  }
+  out.owner = Ref(PyUnicode_AsUTF8String(o));
+  if (!out.owner) return false;
+  out.view = std::string_view(PyBytes_AS_STRING(out.owner.get()),
+                              static_cast<std::size_t>(PyBytes_GET_SIZE(out.owner.get())));
   return true;
 }
 
 // one character: a str of exactly one code point.
 bool to_char(PyObject* o, char32_t& out) {
-  std::string_view utf8;
+  Text utf8;
   if (!to_text(o, utf8)) return false;
   if (PyUnicode_GET_LENGTH(o) != 1) {
     PyErr_SetString(PyExc_ValueError, "expected a string of length 1");
@@ -428,7 +442,7 @@ template <class F>
 }
 
 // Results.
-[[maybe_unused]] PyObject* str_result(std::string_view utf8) {
+PyObject* str_result(std::string_view utf8) {
   return PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), nullptr);
 }
 
@@ -450,9 +464,9 @@ bool to_dict(PyObject* o) { return PyDict_Check(o) || type_mismatch(o, "dict"); 
 bool to_morpheme_map(PyObject* dict, talvik::MorphemeMap& out) {
   out.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(dict)));
   return for_each_entry(dict, [&](PyObject* key, PyObject* value) {
-    std::string_view k, v;
+    Text k, v;
     if (!to_text(key, k) || !to_text(value, v)) return false;
-    out.insert(std::string(k), std::string(v));
+    out.insert(std::string(k.view), std::string(v.view));
     return true;
   });
 }
@@ -463,9 +477,9 @@ bool to_level(PyObject* o, talvik::NormalizationLevel& out) {
     out = talvik::NormalizationLevel::Medium;
     return true;
   }
-  std::string_view name;
+  Text name;
   if (!to_text(o, name)) return false;
-  out = talvik::parse_level(name);
+  out = talvik::parse_level(name.view);
   return true;
 }
 
@@ -624,9 +638,9 @@ PyObject* codec_text_method(const Params& params, PyObject* self, PyObject* cons
   if (!bind(params, args, nargs, kwnames, bound)) return nullptr;
   Access access;
   if (!access.shared(self)) return nullptr;
-  std::string_view text;
+  Text text;
   if (!convert("text", [&] { return to_text(bound[0], text); })) return nullptr;
-  return op(core_of<SarfCodec>(self), text);
+  return op(core_of<SarfCodec>(self), text.view);
 }
 
 PyObject* codec_encode(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -668,9 +682,9 @@ class ReleasedLock {
   PyThreadState* state_;
 };
 
-// The UTF-8 of every text, viewed in place. A strong reference to each str
-// keeps its UTF-8 alive while the lock is released, even if another thread
-// empties the list meanwhile; str objects themselves never change.
+// The UTF-8 of every text, taken out with the lock held. Each view is kept
+// alive by a strong reference (to the str, or to its temporary UTF-8 bytes), so
+// another thread emptying the list meanwhile cannot free what workers read.
 struct TextBatch {
   std::vector<std::string_view> views;
   std::vector<Ref> owners;
@@ -685,10 +699,10 @@ bool to_text_batch(PyObject* o, TextBatch& out) {
           out.views.reserve(size_hint);
           out.owners.reserve(size_hint);
         }
-        std::string_view text;
+        Text text;
         if (!to_text(item, text)) return false;
-        out.views.push_back(text);
-        out.owners.emplace_back(Py_NewRef(item));
+        out.views.push_back(text.view);
+        out.owners.push_back(text.owner ? std::move(text.owner) : Ref(Py_NewRef(item)));
         return true;
       },
       &size_hint);
@@ -863,13 +877,13 @@ template <talvik::Result<talvik::MorphemeMap> (*Load)(std::string_view)>
 PyObject* codec_load(const Params& params, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   Bound bound;
   if (!bind(params, args, nargs, kwnames, bound)) return nullptr;
-  std::string_view path;
+  Text path;
   talvik::NormalizationLevel level;
   if (!convert("path", [&] { return to_text(bound[0], path); }) ||
       !convert("normalization", [&] { return to_level(bound[1], level); })) {
     return nullptr;
   }
-  auto map = Load(path);
+  auto map = Load(path.view);
   if (!map) return raise_core_error(PyExc_OSError, map.error());
   return wrap(g_codec_type, new SarfCodec(std::move(*map), level));
 }
@@ -891,9 +905,9 @@ PyObject* codec_save(const Params& params, PyObject* self, PyObject* const* args
   if (!bind(params, args, nargs, kwnames, bound)) return nullptr;
   Access access;
   if (!access.shared(self)) return nullptr;
-  std::string_view path;
+  Text path;
   if (!convert("path", [&] { return to_text(bound[0], path); })) return nullptr;
-  if (auto saved = Save(core_of<SarfCodec>(self).map(), path); !saved) {
+  if (auto saved = Save(core_of<SarfCodec>(self).map(), path.view); !saved) {
     return raise_core_error(PyExc_OSError, saved.error());
   }
   Py_RETURN_NONE;
@@ -914,12 +928,12 @@ template <class Tool>
 PyObject* map_tool(const Params& params, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Tool tool) {
   Bound bound;
   if (!bind(params, args, nargs, kwnames, bound)) return nullptr;
-  std::string_view input, output;
+  Text input, output;
   if (!convert(params.names[0], [&] { return to_text(bound[0], input); }) ||
       !convert(params.names[1], [&] { return to_text(bound[1], output); })) {
     return nullptr;
   }
-  const talvik::MapToolResult<std::size_t> count = tool(input, output);
+  const talvik::MapToolResult<std::size_t> count = tool(input.view, output.view);
   if (!count) return raise_map_tool_error(count.error());
   return PyLong_FromSize_t(*count);
 }
@@ -947,9 +961,9 @@ PyObject* is_binary_morf_map_impl(PyObject*, PyObject* const* args, Py_ssize_t n
   static constexpr Params params{"is_binary_morf_map()", kPathParam, 1};
   Bound bound;
   if (!bind(params, args, nargs, kwnames, bound)) return nullptr;
-  std::string_view path;
+  Text path;
   if (!convert("path", [&] { return to_text(bound[0], path); })) return nullptr;
-  return bool_result(talvik::is_binary_morf_map(path));
+  return bool_result(talvik::is_binary_morf_map(path.view));
 }
 
 constexpr const char* kFromEncryptedDoc =
@@ -1206,13 +1220,13 @@ template <class Op>
 PyObject* text_with_map(const Params& params, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Op op) {
   Bound bound;
   if (!bind(params, args, nargs, kwnames, bound)) return nullptr;
-  std::string_view text;
+  Text text;
   talvik::MorphemeMap map;
   if (!convert("text", [&] { return to_text(bound[0], text); }) ||
       !convert("morf_map", [&] { return to_dict(bound[1]); }) || !to_morpheme_map(bound[1], map)) {
     return nullptr;
   }
-  return str_result(op(map, text));
+  return str_result(op(map, text.view));
 }
 
 PyObject* encode_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -1233,22 +1247,22 @@ PyObject* normalize_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
   static constexpr Params params{"normalize()", kNormalizeParams, 1};
   Bound bound;
   if (!bind(params, args, nargs, kwnames, bound)) return nullptr;
-  std::string_view text;
+  Text text;
   talvik::NormalizationLevel level;
   if (!convert("text", [&] { return to_text(bound[0], text); }) ||
       !convert("level", [&] { return to_level(bound[1], level); })) {
     return nullptr;
   }
-  return str_result(talvik::normalize_with_level(text, level));
+  return str_result(talvik::normalize_with_level(text.view, level));
 }
 
 PyObject* decode_bytes_impl(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   static constexpr Params params{"decode_bytes()", kTextParam, 1};
   Bound bound;
   if (!bind(params, args, nargs, kwnames, bound)) return nullptr;
-  std::string_view text;
+  Text text;
   if (!convert("text", [&] { return to_text(bound[0], text); })) return nullptr;
-  return str_result(talvik::decode_bytes(text));
+  return str_result(talvik::decode_bytes(text.view));
 }
 
 PyMethodDef g_encode_def = fast_method<encode_impl>(
