@@ -9,6 +9,7 @@ import threading
 import time
 
 import pytest
+from conftest import needs_address_limit
 
 from tessarline import _tessarline as T
 
@@ -102,6 +103,7 @@ def test_argument_errors_start_no_threads_and_env_sets_default_count():
     assert out.stdout.split() == ["0", "3", "3"], out.stderr
 
 
+@needs_address_limit
 def test_pool_that_cannot_be_built_raises_internal_failure():
     # No room for worker stacks: the requested pool and the default-sized
     # fallback both fail, and the call raises InternalFailure.

@@ -7,6 +7,7 @@ import sys
 import textwrap
 
 import pytest
+from conftest import needs_address_limit
 
 from tessarline import _tessarline as T
 
@@ -162,6 +163,7 @@ def test_sub_interpreter_is_refused():
     assert "sub-interpreters" in failure.msg
 
 
+@needs_address_limit
 def test_native_failure_is_internal_failure_not_exception():
     # An allocation the process cannot make surfaces as InternalFailure, which
     # `except Exception` must not swallow.
