@@ -198,3 +198,15 @@ def test_multiprocessing_fork_workers(codec):
         results = pool.map_async(_child_batch, [TEXTS[:20], TEXTS[20:40]]).get(timeout=30)
     plain = T.SarfCodec(MAP)
     assert results == [plain.encode_batch(TEXTS[:20]), plain.encode_batch(TEXTS[20:40])]
+
+
+def test_every_storage_width_survives_a_batch(codec):
+    # Texts travel to the workers in the str's own storage (1, 2 or 4 bytes
+    # per character) and come back the same way.
+    texts = ["ascii only", "caf\u00e9 \u00ff", "\u0627\u0644\u0643\u062a\u0627\u0628 \uffff", "\U0001f600\u0627\u0644",
+             "\U000f0001\ue000", "", "\x00\x7f"]
+    assert codec.encode_batch(texts) == [codec.encode(t) for t in texts]
+    assert codec.decode_batch(texts) == [codec.decode(t) for t in texts]
+    assert codec.roundtrip_batch(texts) == [codec.roundtrip(t) for t in texts]
+    for text, result in zip(texts, codec.decode_batch(texts)):
+        assert result == codec.decode(text) and result.isascii() == codec.decode(text).isascii()

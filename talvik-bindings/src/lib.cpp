@@ -33,6 +33,7 @@
 #include "talvik/error.hpp"
 #include "talvik/morpheme.hpp"
 #include "talvik/normalize.hpp"
+#include "talvik/utf8.hpp"
 
 namespace {
 
@@ -682,11 +683,13 @@ class ReleasedLock {
   PyThreadState* state_;
 };
 
-// The UTF-8 of every text, taken out with the lock held. Each view is kept
-// alive by a strong reference (to the str, or to its temporary UTF-8 bytes), so
-// another thread emptying the list meanwhile cannot free what workers read.
+// The texts of a batch as the workers read them: each str's own fixed-width
+// storage, which never changes, kept alive by a strong reference so that
+// another thread emptying the list meanwhile cannot free it. Converting to
+// UTF-8 is left to the workers; only the surrogate check happens here, because
+// a text that cannot be encoded must fail before the lock is released.
 struct TextBatch {
-  std::vector<std::string_view> views;
+  std::vector<talvik::utf8::CodeUnits> texts;
   std::vector<Ref> owners;
 };
 
@@ -695,17 +698,29 @@ bool to_text_batch(PyObject* o, TextBatch& out) {
   return for_each_item(
       o,
       [&](PyObject* item) {
-        if (out.views.empty() && size_hint > 0) {
-          out.views.reserve(size_hint);
+        if (out.texts.empty() && size_hint > 0) {
+          out.texts.reserve(size_hint);
           out.owners.reserve(size_hint);
         }
-        Text text;
-        if (!to_text(item, text)) return false;
-        out.views.push_back(text.view);
-        out.owners.push_back(text.owner ? std::move(text.owner) : Ref(Py_NewRef(item)));
+        if (!PyUnicode_Check(item)) return type_mismatch(item, "str");
+        const talvik::utf8::CodeUnits units{PyUnicode_DATA(item), static_cast<std::size_t>(PyUnicode_GET_LENGTH(item)),
+                                            static_cast<std::uint8_t>(PyUnicode_KIND(item))};
+        if (talvik::utf8::has_surrogate(units)) {
+          Ref raises(PyUnicode_AsUTF8String(item));  // the interpreter's own UnicodeEncodeError
+          return false;
+        }
+        out.texts.push_back(units);
+        out.owners.emplace_back(Py_NewRef(item));
         return true;
       },
       &size_hint);
+}
+
+// A fixed-width result from a worker: a new str and one copy.
+PyObject* str_result(const talvik::utf8::WideText& text) {
+  PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(text.length), static_cast<Py_UCS4>(text.max_class));
+  if (str != nullptr) std::memcpy(PyUnicode_DATA(str), text.units.data(), text.units.size());
+  return str;
 }
 
 // num_threads: None or omitted means no request.
@@ -737,7 +752,7 @@ PyObject* codec_batch(const Params& params, PyObject* self, PyObject* const* arg
   const SarfCodec& codec = core_of<SarfCodec>(self);
   auto results = [&] {
     ReleasedLock unlocked;
-    return run(codec, std::span<const std::string_view>(batch.views), request);
+    return run(codec, std::span<const talvik::utf8::CodeUnits>(batch.texts), request);
   }();
   if (!results) {
     raise_internal_failure(results.error().c_str());
@@ -757,24 +772,30 @@ PyObject* codec_encode_batch(PyObject* self, PyObject* const* args, Py_ssize_t n
   static constexpr Params params{"SarfCodec.encode_batch()", kBatchParams, 1};
   return codec_batch(
       params, self, args, nargs, kwnames,
-      [](const SarfCodec& c, std::span<const std::string_view> t, auto n) { return c.encode_batch(t, n); },
-      [](const std::string& s) { return str_result(s); });
+      [](const SarfCodec& c, std::span<const talvik::utf8::CodeUnits> t, auto n) { return c.encode_batch(t, n); },
+      [](const talvik::utf8::WideText& s) { return str_result(s); });
 }
 
 PyObject* codec_decode_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   static constexpr Params params{"SarfCodec.decode_batch()", kBatchParams, 1};
   return codec_batch(
       params, self, args, nargs, kwnames,
-      [](const SarfCodec& c, std::span<const std::string_view> t, auto n) { return c.decode_batch(t, n); },
-      [](const std::string& s) { return str_result(s); });
+      [](const SarfCodec& c, std::span<const talvik::utf8::CodeUnits> t, auto n) { return c.decode_batch(t, n); },
+      [](const talvik::utf8::WideText& s) { return str_result(s); });
 }
 
 PyObject* codec_roundtrip_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   static constexpr Params params{"SarfCodec.roundtrip_batch()", kBatchParams, 1};
   return codec_batch(
       params, self, args, nargs, kwnames,
-      [](const SarfCodec& c, std::span<const std::string_view> t, auto n) { return c.roundtrip_batch(t, n); },
-      [](const talvik::RoundtripResult& r) { return roundtrip_result(r); });
+      [](const SarfCodec& c, std::span<const talvik::utf8::CodeUnits> t, auto n) { return c.roundtrip_batch(t, n); },
+      [](const SarfCodec::WideRoundtrip& r) {
+        Ref expected(str_result(r.expected));
+        if (!expected) return static_cast<PyObject*>(nullptr);
+        Ref decoded(str_result(r.decoded));
+        if (!decoded) return static_cast<PyObject*>(nullptr);
+        return PyTuple_Pack(3, expected.get(), decoded.get(), r.matches ? Py_True : Py_False);
+      });
 }
 
 constexpr const char* kEncodeBatchDoc =

@@ -46,3 +46,47 @@ TEST(Utf8, EncodeDecodeEveryPlane) {
 }
 
 }  // namespace
+
+namespace {
+
+using talvik::utf8::CodeUnits;
+using talvik::utf8::WideText;
+
+// to_wide and append_utf8 are inverses on well-formed text, in every width;
+// ill-formed input becomes U+FFFD as in the lossy repair.
+TEST(Utf8, FixedWidthRoundTrips) {
+  const std::pair<std::string, std::uint8_t> cases[] = {
+      {"", 1},
+      {"plain ascii, long enough for the word-at-a-time path", 1},
+      {"caf\xC3\xA9 \xC3\xBF", 1},                                     // Latin-1 only
+      {"\xD8\xA7\xD9\x84\xD9\x83\xD8\xAA\xD8\xA7\xD8\xA8 abc", 2},    // Arabic
+      {"\xEE\x80\x80\xEF\xBF\xBF x", 2},                             // BMP PUA, U+FFFF
+      {"a\xF0\x9F\x98\x80\xD8\xA7", 4},                               // astral
+      {"\xF3\xB0\x80\x81", 4},                                       // plane 15 PUA
+  };
+  for (const auto& [utf8, width] : cases) {
+    const WideText wide = talvik::utf8::to_wide(utf8);
+    EXPECT_EQ(wide.width(), width) << utf8;
+    EXPECT_EQ(wide.length, talvik::utf8::count_code_points(utf8));
+    EXPECT_EQ(wide.units.size(), wide.length * width);
+    std::string back = "prefix:";
+    talvik::utf8::append_utf8(back, CodeUnits{wide.units.data(), wide.length, wide.width()});
+    EXPECT_EQ(back, "prefix:" + utf8);
+  }
+  const WideText repaired = talvik::utf8::to_wide("a\xD8" "b\xED\xA0\x80");
+  std::string back;
+  talvik::utf8::append_utf8(back, CodeUnits{repaired.units.data(), repaired.length, repaired.width()});
+  EXPECT_EQ(back, to_valid_lossy("a\xD8" "b\xED\xA0\x80"));
+}
+
+TEST(Utf8, SurrogatesAreFoundInWideTexts) {
+  const std::uint16_t two[] = {0x0627, 0xD800, 0x0644};
+  const std::uint32_t four[] = {0x1F600, 0xDFFF};
+  const std::uint8_t one[] = {0xED, 0xA0};
+  EXPECT_TRUE(talvik::utf8::has_surrogate({two, 3, 2}));
+  EXPECT_FALSE(talvik::utf8::has_surrogate({two, 1, 2}));
+  EXPECT_TRUE(talvik::utf8::has_surrogate({four, 2, 4}));
+  EXPECT_FALSE(talvik::utf8::has_surrogate({one, 2, 1}));
+}
+
+}  // namespace

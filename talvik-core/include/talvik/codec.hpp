@@ -12,6 +12,7 @@
 #include "talvik/encoder.hpp"
 #include "talvik/morpheme.hpp"
 #include "talvik/normalize.hpp"
+#include "talvik/utf8.hpp"
 
 namespace talvik {
 
@@ -39,15 +40,24 @@ class SarfCodec {
 
   // The batch forms run one operation per text on the thread pool: the shared
   // pool without a request, else a pool of `num_threads` workers built for the
-  // call (0: the default count). Result i belongs to text i. The error is a pool
-  // that could not be built; an exception inside a worker is rethrown.
+  // call (0: the default count). Texts come and go as fixed-width code points
+  // (a host string's own storage, without surrogates), so that the conversion
+  // to and from UTF-8 runs on the workers as well. Result i belongs to text i.
+  // The error is a pool that could not be built; an exception inside a worker
+  // is rethrown.
   using ThreadRequest = std::optional<std::uint64_t>;
+  using WideText = utf8::WideText;
+  struct WideRoundtrip {
+    WideText expected;
+    WideText decoded;
+    bool matches = false;
+  };
   template <class T>
   using Batch = std::expected<std::vector<T>, std::string>;
-  [[nodiscard]] Batch<std::string> encode_batch(std::span<const std::string_view> texts, ThreadRequest num_threads) const;
-  [[nodiscard]] Batch<std::string> decode_batch(std::span<const std::string_view> texts, ThreadRequest num_threads) const;
-  [[nodiscard]] Batch<RoundtripResult> roundtrip_batch(std::span<const std::string_view> texts,
-                                                       ThreadRequest num_threads) const;
+  [[nodiscard]] Batch<WideText> encode_batch(std::span<const utf8::CodeUnits> texts, ThreadRequest num_threads) const;
+  [[nodiscard]] Batch<WideText> decode_batch(std::span<const utf8::CodeUnits> texts, ThreadRequest num_threads) const;
+  [[nodiscard]] Batch<WideRoundtrip> roundtrip_batch(std::span<const utf8::CodeUnits> texts,
+                                                     ThreadRequest num_threads) const;
 
   [[nodiscard]] const MorphemeMap& map() const noexcept { return map_; }
   [[nodiscard]] std::size_t num_morphemes() const noexcept { return map_.size(); }

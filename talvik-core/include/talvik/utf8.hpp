@@ -96,11 +96,44 @@ inline void append(std::string& out, char32_t cp) {
 // True when the bytes are well-formed UTF-8.
 [[nodiscard]] bool is_valid(std::string_view s) noexcept;
 
+// True when every byte is ASCII.
+[[nodiscard]] bool is_ascii(std::string_view s) noexcept;
+
 // Well-formed UTF-8 from arbitrary bytes: each maximal ill-formed subpart
 // becomes U+FFFD. Returns the input unchanged (moved) when it is already valid.
 [[nodiscard]] std::string to_valid_lossy(std::string bytes);
 
 // Number of code points of well-formed UTF-8 (lead bytes counted).
 [[nodiscard]] std::size_t count_code_points(std::string_view s) noexcept;
+
+// ---- fixed-width text --------------------------------------------------------
+// A text stored as one fixed-width unit per code point, 1, 2 or 4 bytes wide,
+// in the narrowest width that holds its widest code point: the storage of a
+// host-language string. Conversions to and from UTF-8 run on worker threads
+// of the batch operations, so they are plain functions of memory.
+
+struct CodeUnits {
+  const void* data = nullptr;
+  std::size_t length = 0;  // code points
+  std::uint8_t width = 1;  // bytes per code point: 1, 2 or 4
+};
+
+// True when the units hold a surrogate code point (never in a 1-byte text),
+// which has no UTF-8 form.
+[[nodiscard]] bool has_surrogate(const CodeUnits& text) noexcept;
+
+// Appends the UTF-8 form of a text without surrogates.
+void append_utf8(std::string& out, const CodeUnits& text);
+
+// A text decoded from UTF-8 into the narrowest fixed width that holds it.
+struct WideText {
+  std::string units;       // length * width bytes
+  std::size_t length = 0;  // code points
+  char32_t max_class = 0x7F;  // 0x7F, 0xFF, 0xFFFF or 0x10FFFF
+  [[nodiscard]] std::uint8_t width() const noexcept { return max_class <= 0xFF ? 1 : max_class <= 0xFFFF ? 2 : 4; }
+};
+
+// Decodes UTF-8; each maximal ill-formed subpart becomes U+FFFD.
+[[nodiscard]] WideText to_wide(std::string_view utf8);
 
 }  // namespace talvik::utf8
