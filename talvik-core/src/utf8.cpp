@@ -116,15 +116,20 @@ void append_utf8(std::string& out, const CodeUnits& text) {
       char* const start = p;
       std::size_t i = 0;
       while (i < n) {
-        if (i + 4 <= n) {  // four ASCII units at once
-          std::uint64_t word;
-          std::memcpy(&word, u + i, 8);
-          if ((word & 0xFF80FF80FF80FF80ULL) == 0) {
-            for (int k = 0; k < 4; ++k) p[k] = static_cast<char>(u[i + static_cast<std::size_t>(k)]);
-            p += 4;
-            i += 4;
-            continue;
+        // Below U+0800 every unit takes one or two bytes: both are written
+        // without a branch and the output advances by the right length. This
+        // covers all of Arabic and ASCII text, four units at a time.
+        std::uint64_t word;
+        if (i + 4 <= n && (std::memcpy(&word, u + i, 8), (word & 0xF800F800F800F800ULL) == 0)) {
+          for (std::size_t k = i; k < i + 4; ++k) {
+            const unsigned c = u[k];
+            const unsigned two = c >= 0x80;
+            p[0] = static_cast<char>(two ? (0xC0 | (c >> 6)) : c);
+            p[1] = static_cast<char>(0x80 | (c & 0x3F));
+            p += 1 + two;
           }
+          i += 4;
+          continue;
         }
         const unsigned c = u[i++];
         if (c < 0x80) {
