@@ -278,28 +278,43 @@ bool out_of_range() {
   return false;
 }
 
+// A str's own storage: one fixed-width unit per character.
+talvik::utf8::CodeUnits units_of(PyObject* str) {
+  return {PyUnicode_DATA(str), static_cast<std::size_t>(PyUnicode_GET_LENGTH(str)),
+          static_cast<std::uint8_t>(PyUnicode_KIND(str))};
+}
+
+// A str holding a surrogate has no UTF-8 form: raise the interpreter's own
+// UnicodeEncodeError for it.
+bool refuse_surrogates(PyObject* str) {
+  Ref raises(PyUnicode_AsUTF8String(str));
+  if (raises) PyErr_SetString(PyExc_UnicodeEncodeError, "surrogates not allowed");
+  return false;
+}
+
 // text: a str (or subclass) as UTF-8. ASCII strs are viewed in place (their
-// storage is UTF-8 already). The others are encoded into a temporary bytes
-// object held for the call, not into the UTF-8 copy that the interpreter would
-// otherwise cache on the user's str for its whole life: a corpus of gigabytes
-// must not double in memory because it passed through us. A lone surrogate
-// raises the interpreter's own UnicodeEncodeError.
+// storage is UTF-8 already); the others are converted for the call alone, not
+// into the UTF-8 copy that the interpreter would otherwise cache on the user's
+// str for its whole life: a corpus of gigabytes must not double in memory
+// because it passed through us. Not movable: the view may point into `owned`.
 struct Text {
+  Text() = default;
+  Text(const Text&) = delete;
+  Text& operator=(const Text&) = delete;
   std::string_view view;
-  Ref owner;  // the bytes object the view points into, if any
+  std::string owned;
 };
 
 bool to_text(PyObject* o, Text& out) {
   if (!PyUnicode_Check(o)) return type_mismatch(o, "str");
+  const talvik::utf8::CodeUnits units = units_of(o);
   if (PyUnicode_IS_ASCII(o)) {
-    out.view = std::string_view(static_cast<const char*>(PyUnicode_DATA(o)),
-                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(o)));
+    out.view = std::string_view(static_cast<const char*>(units.data), units.length);
     return true;
   }
-  out.owner = Ref(PyUnicode_AsUTF8String(o));
-  if (!out.owner) return false;
-  out.view = std::string_view(PyBytes_AS_STRING(out.owner.get()),
-                              static_cast<std::size_t>(PyBytes_GET_SIZE(out.owner.get())));
+  if (talvik::utf8::has_surrogate(units)) return refuse_surrogates(o);
+  talvik::utf8::append_utf8(out.owned, units);
+  out.view = out.owned;
   return true;
 }
 
@@ -442,10 +457,14 @@ template <class F>
   return true;
 }
 
-// Results.
-PyObject* str_result(std::string_view utf8) {
-  return PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), nullptr);
+// Results: a text result is decoded straight into a str of the narrowest width.
+PyObject* str_result(const talvik::utf8::WideText& text) {
+  PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(text.length), static_cast<Py_UCS4>(text.max_class));
+  if (str != nullptr) std::memcpy(PyUnicode_DATA(str), text.units.data(), text.units.size());
+  return str;
 }
+
+PyObject* str_result(std::string_view utf8) { return str_result(talvik::utf8::to_wide(utf8)); }
 
 PyObject* bool_result(bool value) { return Py_NewRef(value ? Py_True : Py_False); }
 
@@ -467,7 +486,8 @@ bool to_morpheme_map(PyObject* dict, talvik::MorphemeMap& out) {
   return for_each_entry(dict, [&](PyObject* key, PyObject* value) {
     Text k, v;
     if (!to_text(key, k) || !to_text(value, v)) return false;
-    out.insert(std::string(k.view), std::string(v.view));
+    out.insert(k.owned.empty() ? std::string(k.view) : std::move(k.owned),
+               v.owned.empty() ? std::string(v.view) : std::move(v.owned));
     return true;
   });
 }
@@ -703,24 +723,13 @@ bool to_text_batch(PyObject* o, TextBatch& out) {
           out.owners.reserve(size_hint);
         }
         if (!PyUnicode_Check(item)) return type_mismatch(item, "str");
-        const talvik::utf8::CodeUnits units{PyUnicode_DATA(item), static_cast<std::size_t>(PyUnicode_GET_LENGTH(item)),
-                                            static_cast<std::uint8_t>(PyUnicode_KIND(item))};
-        if (talvik::utf8::has_surrogate(units)) {
-          Ref raises(PyUnicode_AsUTF8String(item));  // the interpreter's own UnicodeEncodeError
-          return false;
-        }
+        const talvik::utf8::CodeUnits units = units_of(item);
+        if (talvik::utf8::has_surrogate(units)) return refuse_surrogates(item);
         out.texts.push_back(units);
         out.owners.emplace_back(Py_NewRef(item));
         return true;
       },
       &size_hint);
-}
-
-// A fixed-width result from a worker: a new str and one copy.
-PyObject* str_result(const talvik::utf8::WideText& text) {
-  PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(text.length), static_cast<Py_UCS4>(text.max_class));
-  if (str != nullptr) std::memcpy(PyUnicode_DATA(str), text.units.data(), text.units.size());
-  return str;
 }
 
 // num_threads: None or omitted means no request.
