@@ -464,7 +464,14 @@ PyObject* str_result(const talvik::utf8::WideText& text) {
   return str;
 }
 
-PyObject* str_result(std::string_view utf8) { return str_result(talvik::utf8::to_wide(utf8)); }
+PyObject* str_result(std::string_view utf8) {
+  if (talvik::utf8::is_ascii(utf8)) {  // already in its final form: one copy
+    PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(utf8.size()), 0x7F);
+    if (str != nullptr) std::memcpy(PyUnicode_DATA(str), utf8.data(), utf8.size());
+    return str;
+  }
+  return str_result(talvik::utf8::to_wide(utf8));
+}
 
 PyObject* bool_result(bool value) { return Py_NewRef(value ? Py_True : Py_False); }
 
