@@ -125,6 +125,10 @@ MorphemeTrie MorphemeTrie::build(const std::vector<Pair>& pairs) {
   }
   t.pool_.reserve(pool_size + kChunk);
   t.values_.reserve(unique.size());
+  const bool by_code_point = std::all_of(unique.begin(), unique.end(), [](const Pair& pair) {
+    return !pair.first.empty() && utf8::decode(pair.first, 0).valid && utf8::decode(pair.first, 0).len == pair.first.size();
+  });
+  if (by_code_point) t.pages_.assign((0x10FFFF >> 8) + 1, 0);
 
   // Depth first, children in byte order: each pending node owns the run of
   // sorted keys that share its prefix of `depth` bytes, and knows which link of
@@ -155,6 +159,7 @@ MorphemeTrie MorphemeTrie::build(const std::vector<Pair>& pairs) {
         t.values_.push_back({t.pool_.size(), v.size()});
         t.pool_.append(v);
         taken = t.values_.size() | std::uint64_t{depth} << 32;
+        if (by_code_point) t.index_code_point(unique[begin].first, static_cast<std::uint32_t>(t.values_.size()));
       }
       ++begin;
     }
@@ -219,6 +224,21 @@ MorphemeTrie MorphemeTrie::reverse(const MorphemeMap& map) {
   MorphemeTrie t = build(pairs);
   t.entry_count_ = codes.size();
   return t;
+}
+
+void MorphemeTrie::index_code_point(std::string_view key, std::uint32_t value) {
+  const char32_t cp = utf8::decode(key, 0).cp;
+  std::uint32_t& page = pages_[cp >> 8];
+  if (page == 0) {
+    page_slots_.resize(page_slots_.size() + 256, 0);
+    page = static_cast<std::uint32_t>(page_slots_.size() / 256);
+  }
+  page_slots_[(page - 1) * 256 + (cp & 0xFF)] = value;
+}
+
+inline std::uint32_t MorphemeTrie::code_point_value(char32_t cp) const noexcept {
+  const std::uint32_t page = pages_[cp >> 8];
+  return page == 0 ? 0 : page_slots_[(page - 1) * 256 + (cp & 0xFF)];
 }
 
 inline MorphemeTrie::Link MorphemeTrie::child(Link node, unsigned char byte) const noexcept {
@@ -288,6 +308,7 @@ class Output {
 // a C++ caller can pass, keeps its faults unless the trie forces a repair.)
 std::string MorphemeTrie::replace_longest(std::string_view text) const {
   if (entry_count_ == 0) return std::string(text);
+  if (!pages_.empty()) return replace_code_points(text);
   const auto* s = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
   Output out(n);
@@ -328,6 +349,54 @@ std::string MorphemeTrie::replace_longest(std::string_view text) const {
     } else {
       out.push(text[p]);
       ++p;
+    }
+  }
+  std::string result = std::move(out).take();
+  if (repair_output_) return utf8::to_valid_lossy(std::move(result));
+  return result;
+}
+
+// replace_longest for a trie whose keys are all single code points. No key is
+// a prefix of another, so the longest match at a position is the character
+// there if it is a key, else nothing; where the byte walk would copy a
+// character's lead byte and then its continuation bytes (at which no
+// well-formed key starts), this copies the character at once. Bytes that
+// start no character copy one at a time, as in the walk.
+std::string MorphemeTrie::replace_code_points(std::string_view text) const {
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  Output out(n);
+  std::size_t p = 0;
+  while (p < n) {
+    if (root_links_[s[p]] == 0) {
+      std::size_t q = p + 1;
+      while (q < n && root_links_[s[q]] == 0) ++q;
+      if (q - p <= kChunk && n - p >= kChunk) {
+        out.append_short(text.data() + p, q - p);
+      } else {
+        out.append(text.data() + p, q - p);
+      }
+      p = q;
+      continue;
+    }
+    const utf8::Decoded d = utf8::decode(text, p);
+    const std::uint32_t value = d.valid ? code_point_value(d.cp) : 0;
+    if (value != 0) {
+      const ValueRef& v = values_[value - 1];
+      if (v.length <= kChunk) {
+        out.append_short(pool_.data() + v.offset, v.length);  // the pool is padded
+      } else {
+        out.append(pool_.data() + v.offset, v.length);
+      }
+      p += d.len;
+    } else {
+      const std::size_t len = d.valid ? d.len : 1;
+      if (n - p >= kChunk) {
+        out.append_short(text.data() + p, len);
+      } else {
+        out.append(text.data() + p, len);
+      }
+      p += len;
     }
   }
   std::string result = std::move(out).take();

@@ -216,6 +216,39 @@ TEST(MorphemeTrie, MatchesNaiveDefinition) {
   }
 }
 
+// Tries whose keys are all single code points (a decoder's table of codes)
+// take a per-character lookup instead of the byte walk; it must give exactly
+// the walk's results, on well-formed text and on arbitrary bytes alike.
+TEST(MorphemeTrie, SingleCodePointKeysMatchNaiveDefinition) {
+  const std::vector<char32_t> points = {U'a', U' ', 0x0627, 0x0644, 0x0800, 0xE000, 0xE001, 0xF8FF,
+                                        0xFFFF, 0xF0000, 0xF0001, 0x10FFFF, 0x1F600};
+  const std::vector<std::string> junk = {"", "î", "î", "ó°", "ÿ"};
+  const std::vector<std::string> values = {"", "x", "Ø§Ù", "î", "Ø"};
+  std::mt19937 rng(7);
+  const auto below = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); };
+  for (int round = 0; round < 400; ++round) {
+    std::vector<std::pair<std::string, std::string>> pairs;
+    bool well_formed = true;
+    const std::size_t n_keys = 1 + below(8);
+    for (std::size_t k = 0; k < n_keys; ++k) {
+      std::string value = values[below(values.size())];
+      well_formed = well_formed && talvik::utf8::is_valid(value);
+      pairs.emplace_back(from_code_point(points[below(points.size())]), std::move(value));
+    }
+    const MorphemeTrie trie = build(pairs);
+    for (int t = 0; t < 5; ++t) {
+      std::string text;
+      const std::size_t len = below(30);
+      for (std::size_t i = 0; i < len; ++i) {
+        text += round % 2 == 1 && below(5) == 0 ? junk[below(junk.size())] : from_code_point(points[below(points.size())]);
+      }
+      std::string expected = naive_replace(pairs, text);
+      if (!well_formed) expected = talvik::utf8::to_valid_lossy(std::move(expected));
+      ASSERT_EQ(trie.replace_longest(text), expected) << "round " << round << ", text " << text;
+    }
+  }
+}
+
 }  // namespace
 
 namespace {

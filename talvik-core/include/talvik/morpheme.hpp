@@ -98,6 +98,9 @@ class MorphemeTrie {
   };
 
   [[nodiscard]] Link child(Link node, unsigned char byte) const noexcept;
+  [[nodiscard]] std::string replace_code_points(std::string_view text) const;
+  [[nodiscard]] std::uint32_t code_point_value(char32_t cp) const noexcept;
+  void index_code_point(std::string_view key, std::uint32_t value);
 
   std::size_t entry_count_ = 0;
   std::array<Link, 256> root_links_{};  // the root's child per byte, 0 for none
@@ -107,6 +110,13 @@ class MorphemeTrie {
   // Set when some key or value is ill-formed UTF-8, which only a C++ caller can
   // produce; replace_longest then repairs its output.
   bool repair_output_ = false;
+  // When every key is one whole code point, as in a decoder's table of codes,
+  // the keys are also indexed by code point: a page per 256 code points
+  // (pages_[cp >> 8], 1 + page number, 0 for none), each page 256 slots of
+  // 1 + index into values_. A match is then one lookup per character instead
+  // of a walk per byte, with the same result.
+  std::vector<std::uint32_t> pages_;
+  std::vector<std::uint32_t> page_slots_;
 };
 
 }  // namespace talvik
