@@ -256,14 +256,12 @@ inline MorphemeTrie::Link MorphemeTrie::child(Link node, unsigned char byte) con
   return 0;
 }
 
-namespace {
-
 // Output bytes written through an index into a string sized ahead, which
 // always keeps room for one more chunk past what is written: a short copy (a
 // code, a space) then moves a whole chunk, a fixed-size copy that compiles to
 // a load and a store instead of a call. It starts at the input's size and
 // doubles when values outgrow it.
-class Output {
+class MorphemeTrie::Output {
  public:
   explicit Output(std::size_t capacity) { buffer_.resize(capacity + kChunk); }
 
@@ -296,7 +294,21 @@ class Output {
   std::size_t used_ = 0;
 };
 
-}  // namespace
+// No key starts with the byte at p: copies it with every following byte of the
+// same kind at once (spaces, Latin text, continuation bytes); returns where the
+// run ends.
+std::size_t MorphemeTrie::copy_keyless_run(std::string_view text, std::size_t p, Output& out) const {
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  std::size_t q = p + 1;
+  while (q < n && root_links_[s[q]] == 0) ++q;
+  if (q - p <= kChunk && n - p >= kChunk) {
+    out.append_short(text.data() + p, q - p);
+  } else {
+    out.append(text.data() + p, q - p);
+  }
+  return q;
+}
 
 // Why well-formed text and strings need no repair pass: a well-formed key starts
 // with a byte that begins a character (never a continuation byte 80..BF) and
@@ -316,16 +328,7 @@ std::string MorphemeTrie::replace_longest(std::string_view text) const {
   while (p < n) {
     Link node = root_links_[s[p]];
     if (node == 0) {
-      // No key starts with this byte: copy it with every following byte of the
-      // same kind at once (spaces, Latin text, continuation bytes).
-      std::size_t q = p + 1;
-      while (q < n && root_links_[s[q]] == 0) ++q;
-      if (q - p <= kChunk && n - p >= kChunk) {
-        out.append_short(text.data() + p, q - p);
-      } else {
-        out.append(text.data() + p, q - p);
-      }
-      p = q;
+      p = copy_keyless_run(text, p, out);
       continue;
     }
     const std::size_t rest = n - p;
@@ -369,14 +372,7 @@ std::string MorphemeTrie::replace_code_points(std::string_view text) const {
   std::size_t p = 0;
   while (p < n) {
     if (root_links_[s[p]] == 0) {
-      std::size_t q = p + 1;
-      while (q < n && root_links_[s[q]] == 0) ++q;
-      if (q - p <= kChunk && n - p >= kChunk) {
-        out.append_short(text.data() + p, q - p);
-      } else {
-        out.append(text.data() + p, q - p);
-      }
-      p = q;
+      p = copy_keyless_run(text, p, out);
       continue;
     }
     const utf8::Decoded d = utf8::decode(text, p);

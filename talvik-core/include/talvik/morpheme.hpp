@@ -99,6 +99,8 @@ class MorphemeTrie {
 
   [[nodiscard]] Link child(Link node, unsigned char byte) const noexcept;
   [[nodiscard]] std::string replace_code_points(std::string_view text) const;
+  class Output;
+  [[nodiscard]] std::size_t copy_keyless_run(std::string_view text, std::size_t p, Output& out) const;
   [[nodiscard]] std::uint32_t code_point_value(char32_t cp) const noexcept;
   void index_code_point(std::string_view key, std::uint32_t value);
 
