@@ -102,7 +102,7 @@ R guarded(R on_error, F&& body) noexcept {
 
 // Raises `type` with the error's text as the only argument. OSError is always
 // OSError itself: it is built from one argument, so it carries no errno.
-[[maybe_unused]] std::nullptr_t raise_core_error(PyObject* type, const talvik::CoreError& error) {
+std::nullptr_t raise_core_error(PyObject* type, const talvik::CoreError& error) {
   const std::string text = error.text();
   PyErr_SetObject(type, Ref(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()))).get());
   return nullptr;
@@ -219,7 +219,7 @@ bool bind(const Params& p, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
 }
 
 // Tuple-and-dict form, for the constructors (tp_new).
-[[maybe_unused]] bool bind(const Params& p, PyObject* args, PyObject* kwargs, Bound& out) {
+bool bind(const Params& p, PyObject* args, PyObject* kwargs, Bound& out) {
   out.fill(nullptr);
   const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
   if (static_cast<std::size_t>(nargs) > p.names.size()) return fail_too_many_positional(p, nargs);
@@ -344,7 +344,7 @@ bool is_numpy_bool_type(PyTypeObject* type) {
 
 // flag: exactly True or False, or a numpy boolean scalar through its truth slot.
 // 0, 1 and None are refused: a flag is never guessed from another type.
-[[maybe_unused]] bool to_flag(PyObject* o, bool& out) {
+bool to_flag(PyObject* o, bool& out) {
   if (o == Py_True || o == Py_False) {
     out = o == Py_True;
     return true;
@@ -366,7 +366,7 @@ bool is_numpy_bool_type(PyTypeObject* type) {
 }
 
 // count: a non-negative integer up to 2**64-1 (the interpreter's own errors).
-[[maybe_unused]] bool to_count(PyObject* o, std::uint64_t& out) {
+bool to_count(PyObject* o, std::uint64_t& out) {
   Ref index(PyNumber_Index(o));
   if (!index) return false;
   const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
@@ -435,7 +435,7 @@ bool for_each_item(PyObject* o, F&& item, std::size_t* size_hint = nullptr) {
 
 // dict: a dict or subclass, read from its own storage (overrides are not called).
 template <class F>
-[[maybe_unused]] bool for_each_entry(PyObject* o, F&& entry) {
+bool for_each_entry(PyObject* o, F&& entry) {
   if (!PyDict_Check(o)) return type_mismatch(o, "dict");
   Py_ssize_t pos = 0;
   PyObject *key, *value;
@@ -475,7 +475,9 @@ PyObject* str_result(std::string_view utf8) {
 
 PyObject* bool_result(bool value) { return Py_NewRef(value ? Py_True : Py_False); }
 
-PyObject* roundtrip_result(const talvik::RoundtripResult& r) {
+// (normalized, decoded, is_consistent), from a single call's or a batch's result.
+template <class Roundtrip>
+PyObject* roundtrip_result(const Roundtrip& r) {
   Ref expected(str_result(r.expected));
   if (!expected) return nullptr;
   Ref decoded(str_result(r.decoded));
@@ -578,7 +580,7 @@ Core& core_of(PyObject* self) {
 
 // A new instance of `type` taking ownership of `core`.
 template <class Core>
-[[maybe_unused]] PyObject* wrap(PyTypeObject* type, Core* core) {
+PyObject* wrap(PyTypeObject* type, Core* core) {
   auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
   PyObject* self = alloc(type, 0);
   if (self == nullptr) {
@@ -593,7 +595,7 @@ template <class Core>
 
 // Release the core value first, then the memory through the base free function.
 template <class Core>
-[[maybe_unused]] void instance_dealloc(PyObject* self) noexcept {
+void instance_dealloc(PyObject* self) noexcept {
   PyTypeObject* type = Py_TYPE(self);
   auto* inst = reinterpret_cast<Instance<Core>*>(self);
   delete std::exchange(inst->core, nullptr);
@@ -805,13 +807,7 @@ PyObject* codec_roundtrip_batch(PyObject* self, PyObject* const* args, Py_ssize_
   return codec_batch(
       params, self, args, nargs, kwnames,
       [](const SarfCodec& c, std::span<const talvik::utf8::CodeUnits> t, auto n) { return c.roundtrip_batch(t, n); },
-      [](const SarfCodec::WideRoundtrip& r) {
-        Ref expected(str_result(r.expected));
-        if (!expected) return static_cast<PyObject*>(nullptr);
-        Ref decoded(str_result(r.decoded));
-        if (!decoded) return static_cast<PyObject*>(nullptr);
-        return PyTuple_Pack(3, expected.get(), decoded.get(), r.matches ? Py_True : Py_False);
-      });
+      [](const SarfCodec::WideRoundtrip& r) { return roundtrip_result(r); });
 }
 
 constexpr const char* kEncodeBatchDoc =
